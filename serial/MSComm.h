@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <stdexcept>
+
+class QSerialPort;
+class QSocketNotifier;
+
+// Errors raised by the serial component. The numbers follow the classic
+// communications control so that users of it recognise them:
+//   380  Invalid property value (bad settings string, port number, input length or mode)
+//   8002 Invalid port number (the device does not exist)
+//   8005 Port already open (another program holds the device's lock)
+//   8010 The hardware is not available (no permission, or not a serial device)
+//   8012 The device is not open (read or write on a closed port)
+//   8015 Could not set comm state (the line refused the settings)
+//   8020 Error reading comm device (the device went away while open)
+//   8021 Error writing comm device (the device went away while open)
+class MSCommError : public std::runtime_error {
+public:
+    MSCommError(int number, const QString& text);
+    int number() const { return m_number; }
+    QString text() const { return QString::fromUtf8(what()); }
+
+private:
+    int m_number;
+};
+
+// The serial communications component of the main window. Polled from the
+// UI thread; unlike QSerialPort alone, Input and Output work while the caller
+// holds the thread, because they go to the device's descriptor directly.
+class MSComm : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int InBufferSize = 1024;
+    static constexpr int OutBufferSize = 512;
+    enum InputModeConstants : short { comInputModeText = 0, comInputModeBinary = 1 };
+
+    explicit MSComm(QObject* parent = nullptr);
+    ~MSComm() override;  // releases an open port
+
+    bool PortOpen() const;
+    void setPortOpen(bool open);
+
+    short CommPort() const { return m_commPort; }
+    void setCommPort(short port);
+
+    QString Settings() const;
+    void setSettings(const QString& settings);
+
+    short InputLen() const { return m_inputLen; }
+    void setInputLen(short len);
+
+    short InputMode() const { return m_inputMode; }
+    void setInputMode(short mode);
+
+    // Takes up to InputLen characters (all when 0) out of the receive buffer.
+    QString Input();
+    // Sends the whole text, in the line's code page, without waiting.
+    void setOutput(const QString& text);
+
+    // Receive-buffer bytes dropped because the buffer was full.
+    quint64 droppedBytes() const { return m_dropped; }
+    // Bytes waiting in the receive buffer (after draining the system).
+    int InBufferCount();
+    // The device path behind a port number: VELMORA_COMn, else the system's name.
+    static QString devicePath(short port);
+
+private:
+    void drainSystem();
+    void pushPending();
+    void handleHangUp();
+    void applySettings();
+
+    QSerialPort* m_port;
+    short m_commPort = 1;
+    qint32 m_baud = 9600;
+    char m_parity = 'n';
+    int m_dataBits = 8;
+    QString m_stopBits = QStringLiteral("1");
+    short m_inputLen = 0;
+    short m_inputMode = comInputModeText;
+    QByteArray m_inBuffer;   // oldest unread bytes first, at most InBufferSize
+    QByteArray m_pending;    // bytes the system has not taken yet
+    QSocketNotifier* m_writeNotifier = nullptr;
+    bool m_hungUp = false;
+    quint64 m_dropped = 0;
+};
