@@ -4,7 +4,10 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <stdexcept>
+
+#include "serial/SerialSettings.h"
 
 class QSerialPort;
 class QSocketNotifier;
@@ -12,6 +15,7 @@ class QSocketNotifier;
 // Errors raised by the serial component. The numbers follow the classic
 // communications control so that users of it recognise them:
 //   380  Invalid property value (bad settings string, port number, input length or mode)
+//   8000 Operation not valid while the port is opened (setting CommPort while open)
 //   8002 Invalid port number (the device does not exist)
 //   8005 Port already open (another program holds the device's lock)
 //   8010 The hardware is not available (no permission, or not a serial device)
@@ -19,6 +23,10 @@ class QSocketNotifier;
 //   8015 Could not set comm state (the line refused the settings)
 //   8020 Error reading comm device (the device went away while open)
 //   8021 Error writing comm device (the device went away while open)
+// Ranges: CommPort 1..16 (380 otherwise); InputLen >= 0; InputMode 0 or 1.
+// After the device went away (hang-up) PortOpen keeps reading true until the
+// user sets it false; meanwhile Input, InBufferCount and a Settings change
+// raise 8020 and Output raises 8021. Closing never fails.
 class MSCommError : public std::runtime_error {
 public:
     MSCommError(int number, const QString& text);
@@ -70,22 +78,33 @@ public:
     static QString devicePath(short port);
 
 private:
+    using LineSettings = SerialSettings::LineSettings;
+
+    [[noreturn]] static void raise(int number);
+    void openPort();
+    void closePort();
     void drainSystem();
+    void store(const char* data, qsizetype size);
     void pushPending();
+    bool lineGone() const;
     void handleHangUp();
-    void applySettings();
+    void releaseAfterHangUp();
+    void onPortError(int error);
+    void applySettings(const LineSettings& wanted);
+    bool configurePort(const LineSettings& wanted);
+    std::optional<LineSettings> readLine() const;
 
     QSerialPort* m_port;
     short m_commPort = 1;
-    qint32 m_baud = 9600;
-    char m_parity = 'n';
-    int m_dataBits = 8;
-    QString m_stopBits = QStringLiteral("1");
+    LineSettings m_settings;
     short m_inputLen = 0;
     short m_inputMode = comInputModeText;
+    bool m_open = false;     // what the user set PortOpen to
+    bool m_hungUp = false;   // the device went away while open
+    bool m_quiet = false;    // our own call into m_port is running: its errors are handled there
     QByteArray m_inBuffer;   // oldest unread bytes first, at most InBufferSize
-    QByteArray m_pending;    // bytes the system has not taken yet
+    QByteArray m_pending;    // bytes to send, oldest first; m_pendingPos of them already went
+    qsizetype m_pendingPos = 0;
     QSocketNotifier* m_writeNotifier = nullptr;
-    bool m_hungUp = false;
     quint64 m_dropped = 0;
 };

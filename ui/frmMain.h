@@ -117,6 +117,8 @@ private:
     void StartTimer();
     void StopTimer();
     void SetLampRow(const std::array<Shape*, 8>& row, const QString& Code);
+    void SelectPort(short port);
+    void SetLineSettings(const QString& settings);
     void RestorePlacement();
     void SavePlacement();
     void FitOuterSize();
@@ -124,6 +126,6 @@ private:
     QDateTime StartTime;
     Clock m_now;
     QList<QObject*> m_controls;
-    QRect m_wantedOuter;     // placement read at start-up, in pixels
+    QRect m_wantedOuter;  // placement read at start-up, in pixels
     bool m_outerFitted = false;
 };

@@ -58,7 +58,9 @@ void PtyBoard::send(const QByteArray& bytes) {
     }
 }
 
-int PtyBoard::pending() const { return waitingAt(m_master); }
+int PtyBoard::pending() const {
+    return waitingAt(m_master);
+}
 
 QByteArray PtyBoard::receive(int n, int timeoutMs) {
     QByteArray got;

@@ -9,19 +9,29 @@
 #include <QtTest>
 
 namespace {
-QTemporaryDir& storeDir() {
-    static QTemporaryDir dir;
-    return dir;
+// A child test process shares its parent's store, so it can check what the
+// child wrote.
+QString storePath() {
+    static const QString path = [] {
+        if (qEnvironmentVariableIsSet("VELMORA_TEST_STORE"))
+            return qEnvironmentVariable("VELMORA_TEST_STORE");
+        static QTemporaryDir dir;
+        qputenv("VELMORA_TEST_STORE", QFile::encodeName(dir.path()));
+        return dir.path();
+    }();
+    return path;
 }
 }  // namespace
 
 QString TestEnv::isolateUserStore() {
-    const QString path = storeDir().path();
+    const QString path = storePath();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(path));
     return path;
 }
 
-QString TestEnv::placementFile() { return storeDir().path() + "/Velmora/Velmora.conf"; }
+QString TestEnv::placementFile() {
+    return storePath() + "/Velmora/Velmora.conf";
+}
 
 void TestEnv::setPortDevice(int port, const QString& path) {
     qputenv(port == 1 ? "VELMORA_COM1" : "VELMORA_COM2", QFile::encodeName(path));

@@ -1,0 +1,22 @@
+#include "app/AppInfo.h"
+#include "ui/ErrorReport.h"
+#include "ui/frmMain.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(AppTitle));
+    QApplication::setOrganizationName(QString::fromLatin1(AppTitle));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+
+    frmMain form;
+    try {
+        form.Form_Load();
+    } catch (...) {
+        ErrorReport::ReportCurrent(nullptr, std::current_exception());
+        return 1;
+    }
+    form.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,17 @@
+// Waiting for the board's acknowledgement. Holds the thread for the whole
+// wait, by design: at most 1000 reads with no pause between them.
+#include "serial/MSComm.h"
+#include "ui/ProgressBar.h"
+#include "ui/frmMain.h"
+
+void frmMain::QueryAck(const QString& QueryChar) {
+    QueryLoopCt = 0;
+    while (QueryLoopCt < 1000) {
+        if (MSComm1->Input() == QueryChar) {
+            ProgressBar1->setValue(100.0f);
+            return;
+        }
+        ++QueryLoopCt;
+        ProgressBar1->setValue(float(double(QueryLoopCt) / 1000.0 * 100.0));
+    }
+}

@@ -1,0 +1,661 @@
+// Data exchange against the real window and a pseudo-terminal board: sending
+// the box's text, taking one character per click, the acknowledgement wait,
+// a pulled cable, and the design's typical run end to end.
+//
+// The board's bytes are waited for with FIONREAD (PtyBoard::waitSlaveHas,
+// PtyBoard::receive), never with sleeps; no Qt event loop runs between a
+// handler and the check of what it put on the line unless a test says so.
+#include "serial/MSComm.h"
+#include "support/PtyBoard.h"
+#include "support/TestEnv.h"
+#include "ui/ProgressBar.h"
+#include "ui/Shape.h"
+#include "ui/frmMain.h"
+
+#include <QAbstractEventDispatcher>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <QtTest>
+
+#include <poll.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+const QRgb Black = 0x000000, Red = 0xFF0000, Green = 0x00FF00;
+
+// The lamps of a row that are lit, as bit digits ("06" for code 65); a lamp
+// neither red nor black shows as "?".
+QString LitBits(const frmMain& f, const char* prefix) {
+    QString lit;
+    for (int k = 0; k < 8; ++k) {
+        const QRgb c = f.LampColor(QString::fromLatin1(prefix) + QString::number(k));
+        if (c == Red) lit += QString::number(k);
+        else if (c != Black) lit += u'?';
+    }
+    return lit;
+}
+
+QString BitsOf(int code) {
+    QString lit;
+    for (int k = 0; k < 8; ++k)
+        if ((code >> k) & 1) lit += QString::number(k);
+    return lit;
+}
+
+QByteArray Byte(int b) { return QByteArray(1, char(b)); }
+
+// Printable form of bytes for failure messages.
+QByteArray Shown(const QByteArray& bytes) {
+    return bytes.size() > 80 ? bytes.left(40).toHex(' ') + " ... (" +
+                                   QByteArray::number(bytes.size()) + " bytes)"
+                             : bytes.toHex(' ');
+}
+
+// Ends what the board is to check: the program's own bytes are followed by
+// this marker, so "nothing else arrived" needs no waiting for silence.
+const QByteArray Marker = QByteArrayLiteral("#end#");
+
+// Ink columns of a rendered widget: what is really drawn.
+int InkWidth(QWidget* w) {
+    const QImage img = w->grab().toImage();
+    int first = -1, last = -1;
+    for (int x = 0; x < img.width(); ++x)
+        for (int y = 0; y < img.height(); ++y)
+            if (qGray(img.pixel(x, y)) < 128) {
+                if (first < 0) first = x;
+                last = x;
+                break;
+            }
+    return first < 0 ? 0 : last - first + 1;
+}
+
+// Clicks a button inside a running event loop, as a user's click arrives, so
+// that the click goes through the window's error wrapper. False when the
+// click ended the program (QCoreApplication::exit leaves the loop with 1).
+bool ClickKeepsRunning(QAbstractButton* button) {
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&] {
+        button->click();
+        QTimer::singleShot(0, &loop, [&] { loop.exit(0); });
+    });
+    return loop.exec() == 0;
+}
+
+// Records what the progress bar shows during a wait: the bar's own integer
+// (tenths) at every change, and the fractional value the wait handed it.
+struct BarRecorder {
+    QList<int> tenths;
+    QList<float> values;
+    std::function<void(int)> onChange;  // runs after each record
+    QMetaObject::Connection connection;
+
+    explicit BarRecorder(ProgressBar* bar) {
+        connection = QObject::connect(bar, &QProgressBar::valueChanged, [this, bar](int v) {
+            tenths << v;
+            values << bar->Value();
+            if (onChange) onChange(v);
+        });
+    }
+    ~BarRecorder() { QObject::disconnect(connection); }
+};
+
+// 1, 2, ..., n (the tenths after n failed reads), then 1000 when matched.
+QList<int> FailedThen(int failures, bool matched) {
+    QList<int> seq;
+    for (int k = 1; k <= failures; ++k) seq << k;
+    if (matched && (seq.isEmpty() || seq.last() != 1000)) seq << 1000;
+    return seq;
+}
+}  // namespace
+
+class ExchangeTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<PtyBoard> board;
+    std::unique_ptr<frmMain> form;
+
+    // A window started as the program starts it, on a board of its own.
+    void startWindow() {
+        board = std::make_unique<PtyBoard>();
+        TestEnv::setPortDevice(1, board->slavePath());
+        form = std::make_unique<frmMain>();
+        form->Form_Load();
+    }
+
+    // The board sends bytes and the system has them before the program looks.
+    void boardSends(const QByteArray& bytes, int alreadyWaiting = 0) {
+        board->send(bytes);
+        QVERIFY2(board->waitSlaveHas(alreadyWaiting + int(bytes.size())),
+                 "the board's bytes did not reach the program's side");
+    }
+
+    // What the board received before the marker: sends the marker through
+    // the component and reads up to it with no event loop.
+    QByteArray lineUpToMarker(int expectedSize) {
+        form->MSComm1->setOutput(QString::fromLatin1(Marker));
+        const QByteArray got = board->receive(expectedSize + int(Marker.size()));
+        if (!got.endsWith(Marker)) return "<no marker> " + got;
+        return got.chopped(Marker.size());
+    }
+
+    // Everything left in the component's receive buffer, leaving InputLen 1.
+    QByteArray leftInBuffer() {
+        form->MSComm1->setInputLen(0);
+        const QString rest = form->MSComm1->Input();
+        form->MSComm1->setInputLen(1);
+        return rest.toLatin1();  // the tests leave only ASCII behind
+    }
+
+private slots:
+    void initTestCase() {
+        TestEnv::isolateUserStore();
+        TestEnv::setPortDevice(2, "/nonexistent/velmora-test-com2");
+    }
+
+    void init() {
+        startWindow();
+        form->Connect_Click();
+        QVERIFY(form->MSComm1->PortOpen());
+        QVERIFY(form->Transmition->isEnabled() && form->Receive->isEnabled());
+    }
+
+    void cleanup() {
+        form.reset();  // releases the port before the board goes
+        board.reset();
+    }
+
+    // Transmit --------------------------------------------------------------
+
+    void transmit_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("txLamps");
+        QTest::addColumn<QString>("message");
+        auto row = [](const char* name, const QString& box, const QByteArray& line,
+                      const char* lamps, const QString& shown) {
+            QTest::newRow(name) << box << line << QString::fromLatin1(lamps)
+                                << " Transmition <" + shown + "> finish";
+        };
+        row("A", "A", "A", "06", "A");
+        row("blanks around A: row shows the blank", "  A ", "A", "5", "A");
+        row("empty: nothing on the line", "", "", "", "");
+        row("blanks only: nothing on the line", "   ", "", "5", "");
+        row("AB in one go, row shows A", "AB", "AB", "06", "AB");
+        row("inner blanks kept", " a  b ", "a  b", "5", "a  b");
+        row("tabs are not trimmed", "\tA\t", "\tA\t", "03", "\tA\t");
+        row("no-break space is not trimmed", QString(QChar(0xA0)) + "A ", "\xA0" "A", "57",
+            QString(QChar(0xA0)) + "A");
+        row("line end sent as is, nothing added", "A\n", "A\n", "06", "A\n");
+        row("CR LF sent as is", "\r\nA", "\r\nA", "023", "\r\nA");
+        row("NUL inside", QString("A\0B", 3), QByteArray("A\0B", 3), "06", QString("A\0B", 3));
+        row("code page 1252", QString::fromUtf8("é€ÿ"), "\xE9\x80\xFF", "03567",
+            QString::fromUtf8("é€ÿ"));
+        row("outside the code page goes as ?", QString::fromUtf8("中x"), "?x", "012345",
+            QString::fromUtf8("中x"));
+        row("markup is text", "<b>A</b>", "<b>A</b>", "2345", "<b>A</b>");
+    }
+    void transmit() {
+        QFETCH(QString, box);
+        QFETCH(QByteArray, line);
+        QFETCH(QString, txLamps);
+        QFETCH(QString, message);
+        form->UpdateLED(QStringLiteral("U"));  // the received row is not touched
+        form->RexText->setText(QStringLiteral("r"));
+        form->UpdateTLED(QString(QChar(0xFF)));  // every transmitted lamp is written
+        form->TransText->setText(box);
+
+        form->Transmition_Click();
+
+        QCOMPARE(Shown(lineUpToMarker(int(line.size()))), Shown(line));
+        QCOMPARE(LitBits(*form, "TLED"), txLamps);
+        QCOMPARE(form->MessageText->text(), message);
+        QCOMPARE(form->TransText->text(), box);  // read, never changed
+        QCOMPARE(LitBits(*form, "LED"), QString("0246"));
+        QCOMPARE(form->RexText->text(), QString("r"));
+        QVERIFY(form->MSComm1->PortOpen());
+        QVERIFY(form->Transmition->isEnabled() && form->Receive->isEnabled());
+    }
+
+    void transmitTypedText() {
+        // Typed into the box and clicked, as the user does.
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QTest::keyClicks(form->TransText, "  Hi there ");
+        QTest::mouseClick(form->Transmition, Qt::LeftButton);
+        QCOMPARE(Shown(lineUpToMarker(8)), Shown("Hi there"));
+        QCOMPARE(form->MessageText->text(), QString(" Transmition <Hi there> finish"));
+        QCOMPARE(LitBits(*form, "TLED"), QString("5"));
+    }
+
+    void transmitLongText() {
+        // Tens of kilobytes, beyond the line edit's default limit of 32767
+        // and beyond what the system takes at once: the line gets all of it,
+        // once, in order, while the event loop runs as it does in the program.
+        QByteArray bytes;
+        for (int i = 0; i < 50000; ++i) bytes.append(char('!' + (i * 7 + i / 94) % 94));
+        bytes.replace(1000, 3, "   ");  // inner blanks stay
+        const QString text = QString::fromLatin1(bytes);
+        form->TransText->setText("  " + text + " ");
+        QCOMPARE(form->TransText->text().size(), text.size() + 3);
+
+        form->Transmition_Click();
+        QCOMPARE(form->MessageText->text(), " Transmition <" + text + "> finish");
+        QCOMPARE(LitBits(*form, "TLED"), QString("5"));
+
+        form->MSComm1->setOutput(QString::fromLatin1(Marker));
+        const qsizetype want = bytes.size() + Marker.size();
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (got.size() < want && clock.elapsed() < 20000) {
+            QCoreApplication::processEvents();
+            got += board->receiveAll();
+            pollfd p{board->masterFd(), POLLIN, 0};
+            if (got.size() < want) ::poll(&p, 1, 10);
+        }
+        QCOMPARE(got.size(), want);
+        QVERIFY2(got == bytes + Marker, "the long text arrived altered");
+    }
+
+    void messageDrawnAsWritten() {
+        // " Transmition <A> finish" holds what a rich-text label would take for
+        // a tag; the line must show every character.
+        form->resize(1000, 800);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        for (const QString& box : {QStringLiteral("A"), QStringLiteral("<b>W</b>&amp;")}) {
+            form->TransText->setText(box);
+            form->Transmition_Click();
+            const QString shown = " Transmition <" + box + "> finish";
+            QCOMPARE(form->MessageText->text(), shown);
+            const int expected = form->MessageText->fontMetrics().horizontalAdvance(shown.trimmed());
+            const int ink = InkWidth(form->MessageText);
+            QVERIFY2(qAbs(ink - expected) <= 4,
+                     qPrintable(QString("%1: ink %2, text %3").arg(box).arg(ink).arg(expected)));
+        }
+        board->receiveAll();
+    }
+
+    // Receive ---------------------------------------------------------------
+
+    void receiveNothingWaiting() {
+        form->RexText->setText(QStringLiteral("old"));
+        form->UpdateLED(QString(QChar(0xFF)));
+        form->UpdateTLED(QStringLiteral("A"));
+        form->Receive_Click();
+        QCOMPARE(form->RexText->text(), QString("NULL"));
+        QCOMPARE(LitBits(*form, "LED"), QString());
+        QCOMPARE(form->MessageText->text(), QString(" Receive procedure ok "));
+        QCOMPARE(LitBits(*form, "TLED"), QString("06"));
+        QCOMPARE(board->pending(), 0);  // reading sends nothing
+    }
+
+    void receiveU() {
+        boardSends("U");
+        form->Receive->click();
+        QCOMPARE(form->RexText->text(), QString("U"));
+        QCOMPARE(LitBits(*form, "LED"), QString("0246"));
+        QCOMPARE(form->MessageText->text(), QString(" Receive procedure ok "));
+    }
+
+    void receiveInOrderOnePerClick() {
+        boardSends("XyZ");
+        const QStringList expected = {"X", "y", "Z", "NULL", "NULL"};
+        for (const QString& want : expected) {
+            form->Receive_Click();
+            QCOMPARE(form->RexText->text(), want);  // replaced, never appended
+            QCOMPARE(LitBits(*form, "LED"), want == "NULL" ? QString() : BitsOf(want[0].unicode()));
+            QCOMPARE(form->MessageText->text(), QString(" Receive procedure ok "));
+        }
+    }
+
+    void receiveSetsInputLenToOne() {
+        form->MSComm1->setInputLen(0);  // a caller changed it; the command sets it again
+        boardSends("PQR");
+        form->Receive_Click();
+        QCOMPARE(form->MSComm1->InputLen(), short(1));
+        QCOMPARE(form->RexText->text(), QString("P"));
+        QCOMPARE(leftInBuffer(), QByteArray("QR"));
+    }
+
+    void receiveEveryByte() {
+        // All 256 byte values waiting at once: one per click, in order, each a
+        // character of its own, and the lamps show the byte.
+        QByteArray all;
+        for (int b = 0; b < 256; ++b) all.append(char(b));
+        boardSends(all);
+        QSet<QString> distinct;
+        QList<QString> texts;
+        for (int b = 0; b < 256; ++b) {
+            form->Receive_Click();
+            const QString s = form->RexText->text();
+            QVERIFY2(s.size() == 1, qPrintable(QString("byte %1 gave %2 characters").arg(b).arg(s.size())));
+            QVERIFY2(LitBits(*form, "LED") == BitsOf(b),
+                     qPrintable(QString("byte %1 lit %2").arg(b).arg(LitBits(*form, "LED"))));
+            distinct.insert(s);
+            texts << s;
+        }
+        QCOMPARE(distinct.size(), 256);
+        // A few fixed points of Windows-1252.
+        QCOMPARE(texts[0], QString(QChar(0)));
+        QCOMPARE(texts[0x55], QString("U"));
+        QCOMPARE(texts[0x80], QString(QChar(0x20AC)));
+        QCOMPARE(texts[0x81], QString(QChar(0x81)));
+        QCOMPARE(texts[0x9F], QString(QChar(0x178)));
+        QCOMPARE(texts[0xE9], QString(QChar(0xE9)));
+        form->Receive_Click();
+        QCOMPARE(form->RexText->text(), QString("NULL"));
+    }
+
+    void roundTripEveryByte() {
+        // The board sends a byte, the user receives it, copies it to the box
+        // and sends it back: the board gets the same byte. A lone blank is
+        // trimmed away, by design, and nothing goes back for it.
+        for (int b = 0; b < 256; ++b) {
+            boardSends(Byte(b));
+            form->Receive->click();
+            QCOMPARE(LitBits(*form, "LED"), BitsOf(b));
+            form->TransText->setText(form->RexText->text());
+            form->Transmition->click();
+            QCOMPARE(LitBits(*form, "TLED"), BitsOf(b));
+            const QByteArray back = b == ' ' ? QByteArray() : Byte(b);
+            QVERIFY2(lineUpToMarker(int(back.size())) == back,
+                     qPrintable(QString("byte %1 did not come back").arg(b)));
+        }
+    }
+
+    // Acknowledgement wait --------------------------------------------------
+
+    void queryAck_data() {
+        QTest::addColumn<QByteArray>("waiting");
+        QTest::addColumn<QString>("queryChar");
+        QTest::addColumn<int>("loopCt");
+        QTest::addColumn<bool>("matched");
+        QTest::addColumn<QByteArray>("left");
+        auto row = [](const char* name, const QByteArray& waiting, const QString& q, int ct,
+                      bool matched, const QByteArray& left) {
+            QTest::newRow(name) << waiting << q << ct << matched << left;
+        };
+        row("expected first", "K", "K", 0, true, "");
+        row("expected first, rest stays", "KXY", "K", 0, true, "XY");
+        row("two others before", "abK", "K", 2, true, "");
+        row("two others before, rest stays", "abKcd", "K", 2, true, "cd");
+        row("nothing arrives", "", "K", 1000, false, "");
+        row("others only: all dropped", "abc", "K", 1000, false, "");
+        row("empty, nothing waiting", "", "", 0, true, "");
+        row("empty, characters waiting", "xyz", "", 3, true, "");
+        row("two characters never match", "KK", "KK", 1000, false, "");
+        row("two characters, first of them waiting", "K", "KA", 1000, false, "");
+        row("case: lower does not match upper", "K", "k", 1000, false, "");
+        row("case: upper then lower", "Kk", "k", 1, true, "");
+        row("code page: e acute", "\xE9", QString(QChar(0xE9)), 0, true, "");
+        row("code page: euro after A", "A\x80", QString(QChar(0x20AC)), 1, true, "");
+    }
+    void queryAck() {
+        QFETCH(QByteArray, waiting);
+        QFETCH(QString, queryChar);
+        QFETCH(int, loopCt);
+        QFETCH(bool, matched);
+        QFETCH(QByteArray, left);
+        if (!waiting.isEmpty()) boardSends(waiting);
+        form->QueryLoopCt = 555;                 // overwritten from the first step
+        form->ProgressBar1->setValue(37.5f);     // not reset: first change is a wait's own
+        BarRecorder bar(form->ProgressBar1);
+
+        form->QueryAck(queryChar);
+
+        QCOMPARE(int(form->QueryLoopCt), loopCt);
+        QCOMPARE(bar.tenths, FailedThen(loopCt, matched));
+        QCOMPARE(form->ProgressBar1->Value(), 100.0f);
+        for (int k = 0; k < loopCt; ++k)  // exactly k / 1000 * 100 in double, as single
+            QCOMPARE(bar.values[k], float(double(k + 1) / 1000.0 * 100.0));
+        if (loopCt > 0) QCOMPARE(bar.values[0], 0.1f);
+        QCOMPARE(leftInBuffer(), left);
+        // Dropped characters reach neither the box nor the lamps.
+        QCOMPARE(form->RexText->text(), QString());
+        QCOMPARE(LitBits(*form, "LED"), QString());
+        QCOMPARE(board->pending(), 0);  // the wait sends nothing
+    }
+
+    void queryAckEmptyDropsAtMost1000() {
+        // More than 1000 characters waiting and an empty expected text: the
+        // wait runs out after 1000 reads and the rest stays, in order.
+        QByteArray waiting;
+        for (int i = 0; i < 1010; ++i) waiting.append(char('a' + i % 26));
+        boardSends(waiting);
+        BarRecorder bar(form->ProgressBar1);
+        form->QueryAck(QString());
+        QCOMPARE(int(form->QueryLoopCt), 1000);
+        QCOMPARE(bar.tenths, FailedThen(1000, false));
+        QCOMPARE(leftInBuffer(), waiting.right(10));
+    }
+
+    void queryAckKeepsInputLen() {
+        // The wait relies on the read length that is set; it does not set it.
+        form->MSComm1->setInputLen(2);
+        boardSends("abK");
+        form->QueryAck(QStringLiteral("K"));
+        QCOMPARE(int(form->QueryLoopCt), 1);  // "ab", then "K"
+        QCOMPARE(form->MSComm1->InputLen(), short(2));
+    }
+
+    void queryAckHoldsTheThread() {
+        // No event of the thread is handled during the wait: not a queued
+        // call, not a timer tick, not a pass of the event dispatcher.
+        bool queuedRan = false;
+        QTimer::singleShot(0, form.get(), [&] { queuedRan = true; });
+        int awakenings = 0;
+        auto* dispatcher = QAbstractEventDispatcher::instance();
+        const auto conn = connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++awakenings; });
+        bool queuedRanDuringWait = false;
+        BarRecorder bar(form->ProgressBar1);
+        bar.onChange = [&](int) { queuedRanDuringWait |= queuedRan; };
+        const QString timerText = form->PanelText("Timer");
+
+        form->QueryAck(QStringLiteral("K"));  // nothing arrives: all 1000 reads
+
+        disconnect(conn);
+        QCOMPARE(int(form->QueryLoopCt), 1000);
+        QVERIFY(!queuedRanDuringWait);
+        QVERIFY(!queuedRan);
+        QCOMPARE(awakenings, 0);
+        QCOMPARE(form->PanelText("Timer"), timerText);
+        QTRY_VERIFY(queuedRan);  // handled once the thread is given back
+    }
+
+    void sendThenQueryAckAtOnce() {
+        // The typical acknowledged send: Transmition, then straight into the
+        // wait with no event loop between. The text must already be on the
+        // line when the wait starts, or the board could never answer it.
+        // The board looks at the line at the first failed read, answers, and
+        // the wait finds the answer.
+        form->TransText->setText(QStringLiteral("GO"));
+        QByteArray seenAtFirstRead;
+        BarRecorder bar(form->ProgressBar1);
+        bar.onChange = [&](int tenths) {
+            if (tenths != 1) return;
+            seenAtFirstRead = board->receive(2);  // FIONREAD on the master, no event loop
+            board->send("!");
+            board->waitSlaveHas(1);
+        };
+
+        form->Transmition_Click();
+        form->QueryAck(QStringLiteral("!"));
+
+        QCOMPARE(seenAtFirstRead, QByteArray("GO"));
+        QCOMPARE(int(form->QueryLoopCt), 1);
+        QCOMPARE(bar.tenths, QList<int>({1, 1000}));
+        QCOMPARE(lineUpToMarker(0), QByteArray());  // the text went once
+    }
+
+    void queryAckReadErrors_data() {
+        // When the read fails, and how: the wait ends there and the error
+        // reaches the caller; counter and bar keep the last completed pass.
+        QTest::addColumn<int>("failAfter");  // -1: the port is closed before the wait
+        QTest::addColumn<bool>("pullCable");  // else the port is closed
+        QTest::addColumn<int>("error");
+        QTest::newRow("port closed before the wait") << -1 << false << 8012;
+        QTest::newRow("port closed after 3 reads") << 3 << false << 8012;
+        QTest::newRow("cable pulled after 3 reads") << 3 << true << 8020;
+    }
+    void queryAckReadErrors() {
+        QFETCH(int, failAfter);
+        QFETCH(bool, pullCable);
+        QFETCH(int, error);
+        if (failAfter < 0) form->Disconnect_Click();
+        form->QueryLoopCt = 77;
+        form->ProgressBar1->setValue(42.5f);
+        BarRecorder bar(form->ProgressBar1);
+        bar.onChange = [&](int tenths) {
+            if (tenths != failAfter) return;
+            if (pullCable) board->hangUp();
+            else form->MSComm1->setPortOpen(false);
+        };
+
+        int raised = 0;
+        QString text;
+        try {
+            form->QueryAck(QStringLiteral("K"));
+        } catch (const MSCommError& e) {
+            raised = e.number();
+            text = e.text();
+        }
+
+        QCOMPARE(raised, error);
+        QVERIFY2(!text.trimmed().isEmpty(), "the error carries no text");
+        const int passes = qMax(0, failAfter);
+        QCOMPARE(int(form->QueryLoopCt), passes);
+        QCOMPARE(bar.tenths, FailedThen(passes, false));
+        QCOMPARE(form->ProgressBar1->Value(),
+                 passes ? float(double(passes) / 1000.0 * 100.0) : 42.5f);
+    }
+
+    // Pulled cable ----------------------------------------------------------
+
+    void pulledCableDuringSend() {
+        form->TransText->setText(QStringLiteral("Z"));
+        form->Transmition->click();
+        QCOMPARE(board->receive(1), QByteArray("Z"));
+        board->hangUp();
+
+        form->TransText->setText(QStringLiteral("A"));
+        BoxCloser closer;
+        QVERIFY2(ClickKeepsRunning(form->Transmition), "the report ended the program");
+        QCOMPARE(closer.seen.size(), 1);
+        QCOMPARE(closer.seen[0].title, QString("Velmora"));
+        QVERIFY2(closer.seen[0].text.contains("8021"), qPrintable(closer.seen[0].text));
+        // The send failed: nothing after it was updated.
+        QCOMPARE(LitBits(*form, "TLED"), BitsOf('Z'));
+        QCOMPARE(form->MessageText->text(), QString(" Transmition <Z> finish"));
+        stillWorksOnANewBoard();
+    }
+
+    void pulledCableDuringReceive() {
+        boardSends("U");
+        form->Receive->click();
+        QCOMPARE(form->RexText->text(), QString("U"));
+        form->TransText->setText(QStringLiteral("Z"));
+        form->Transmition->click();
+        QCOMPARE(board->receive(1), QByteArray("Z"));
+        board->hangUp();
+        form->MSComm1->setInputLen(3);
+
+        BoxCloser closer;
+        QVERIFY2(ClickKeepsRunning(form->Receive), "the report ended the program");
+        QCOMPARE(closer.seen.size(), 1);
+        QCOMPARE(closer.seen[0].title, QString("Velmora"));
+        QVERIFY2(closer.seen[0].text.contains("8020"), qPrintable(closer.seen[0].text));
+        // The read failed: the length set before it stays set, nothing after it
+        // was updated.
+        QCOMPARE(form->MSComm1->InputLen(), short(1));
+        QCOMPARE(form->RexText->text(), QString("U"));
+        QCOMPARE(LitBits(*form, "LED"), QString("0246"));
+        QCOMPARE(form->MessageText->text(), QString(" Transmition <Z> finish"));
+        stillWorksOnANewBoard();
+    }
+
+    // Typical run -----------------------------------------------------------
+
+    void typicalRun() {
+        // The design's typical run, from a window that starts as the program
+        // does, driven through its controls.
+        cleanup();
+        QFile::remove(TestEnv::placementFile());
+        startWindow();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+
+        // 1. Start-up.
+        QCOMPARE(form->PanelText("Status"), QString("Status:Disconnect"));
+        QCOMPARE(form->PanelText("Settings"), QString("Settings: 9600,n,8,1"));
+        QCOMPARE(form->PanelText("Timer"), QString("Timer:"));
+        QVERIFY(!form->Transmition->isEnabled() && !form->Receive->isEnabled());
+
+        // 2. Connect.
+        QTest::mouseClick(form->Connect, Qt::LeftButton);
+        QVERIFY(form->MSComm1->PortOpen());
+        QCOMPARE(form->LampColor("ConnectState"), Green);
+        QCOMPARE(form->PanelText("Status"), QString("Status:COM1"));
+        QCOMPARE(form->PanelText("Settings"), QString("Settings: 9600,n,8,1"));
+        QVERIFY(form->Transmition->isEnabled() && form->Receive->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(form->PanelText("Timer").startsWith("Timer:0:0:"), 2000);
+
+        // 3. Type A and send it.
+        QTest::keyClicks(form->TransText, "A");
+        QTest::mouseClick(form->Transmition, Qt::LeftButton);
+        QCOMPARE(board->receive(1), QByteArray("A"));
+        QCOMPARE(LitBits(*form, "TLED"), QString("06"));
+        QCOMPARE(form->MessageText->text(), QString(" Transmition <A> finish"));
+
+        // 4. The board sends U; receive it.
+        boardSends("U");
+        QTest::mouseClick(form->Receive, Qt::LeftButton);
+        QCOMPARE(form->RexText->text(), QString("U"));
+        QCOMPARE(LitBits(*form, "LED"), QString("0246"));
+        QCOMPARE(form->MessageText->text(), QString(" Receive procedure ok "));
+
+        // 5. Disconnect.
+        QTest::mouseClick(form->Disconnect, Qt::LeftButton);
+        QVERIFY(!form->MSComm1->PortOpen());
+        QCOMPARE(form->LampColor("ConnectState"), Black);
+        QCOMPARE(form->PanelText("Status"), QString("Status:Disconnect"));
+        QCOMPARE(form->PanelText("Timer"), QString("Timer:"));
+        QVERIFY(!form->Timer1->isActive());
+        QVERIFY(!form->Transmition->isEnabled() && !form->Receive->isEnabled());
+        QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
+        QCOMPARE(board->pending(), 0);  // nothing but the A went out
+
+        // 6. Close the window: the placement is written.
+        QVERIFY(form->close());
+        QSettings stored(TestEnv::placementFile(), QSettings::IniFormat);
+        for (const char* key : {"MainLeft", "MainTop", "MainWidth", "MainHeight"})
+            QVERIFY2(stored.contains(QString("Settings/") + key), key);
+    }
+
+private:
+    // After a failure the user disconnects, plugs in another board and goes on.
+    void stillWorksOnANewBoard() {
+        form->Disconnect->click();
+        QVERIFY(!form->MSComm1->PortOpen());
+        QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
+        board = std::make_unique<PtyBoard>();
+        TestEnv::setPortDevice(1, board->slavePath());
+        form->Connect->click();
+        QVERIFY(form->MSComm1->PortOpen());
+        form->TransText->setText(QStringLiteral("ok"));
+        form->Transmition->click();
+        QCOMPARE(board->receive(2), QByteArray("ok"));
+        boardSends("v");
+        form->Receive->click();
+        QCOMPARE(form->RexText->text(), QString("v"));
+    }
+};
+
+QTEST_MAIN(ExchangeTest)
+#include "tst_exchange.moc"

@@ -1,0 +1,243 @@
+#include "ui/ControlProps.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTabBar>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QWidget>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+enum class CaptionIs { Absent, WindowTitle, LabelText, ButtonText, FrameTitle, ActionText };
+
+struct TypeProps {
+    const char* name;
+    CaptionIs caption;
+    bool toolTip;
+    bool font;
+};
+
+constexpr TypeProps Types[] = {
+    {"Form", CaptionIs::WindowTitle, false, true},
+    {"Label", CaptionIs::LabelText, true, true},
+    {"CommandButton", CaptionIs::ButtonText, true, true},
+    {"OptionButton", CaptionIs::ButtonText, true, true},
+    {"Frame", CaptionIs::FrameTitle, true, true},
+    {"TextBox", CaptionIs::Absent, true, true},
+    {"StatusBar", CaptionIs::Absent, true, true},
+    {"ProgressBar", CaptionIs::Absent, true, false},
+    {"Shape", CaptionIs::Absent, false, false},
+    {"Timer", CaptionIs::Absent, false, false},
+    {"MSComm", CaptionIs::Absent, false, false},
+    {"Menu", CaptionIs::ActionText, false, false},
+    {"TabStrip", CaptionIs::Absent, true, true},
+    {"Toolbar", CaptionIs::Absent, true, false},
+    {"ListView", CaptionIs::Absent, true, true},
+};
+
+// An unknown type has no properties beyond its Tag.
+TypeProps PropsOf(const QString& typeName) {
+    const auto found = std::find_if(std::begin(Types), std::end(Types), [&](const TypeProps& t) {
+        return typeName == QLatin1StringView(t.name);
+    });
+    return found != std::end(Types) ? *found : TypeProps{"", CaptionIs::Absent, false, false};
+}
+
+}  // namespace
+
+PropertyError::PropertyError(const QString& typeName, const char* property)
+    : std::runtime_error("Object doesn't support this property or method: " +
+                         typeName.toStdString() + "." + property) {}
+
+QString FontRef::Name() const {
+    return m_owner->font().family();
+}
+
+void FontRef::setName(const QString& name) {
+    QFont font = m_owner->font();
+    font.setFamily(name);
+    m_owner->setFont(font);
+}
+
+double FontRef::Size() const {
+    return m_owner->font().pointSizeF();
+}
+
+void FontRef::setSize(double points) {
+    if (!(points > 0)) throw PropertyError(QStringLiteral("Font"), "Size");
+    QFont font = m_owner->font();
+    font.setPointSizeF(points);
+    m_owner->setFont(font);
+}
+
+QString Control::TypeName() const {
+    const QString type = m_object->property("ControlType").toString();
+    if (!type.isEmpty()) return type;
+    if (m_object->isWidgetType() && static_cast<QWidget*>(m_object)->isWindow())
+        return QStringLiteral("Form");
+    return QString::fromLatin1(m_object->metaObject()->className());
+}
+
+void Control::Lacks(const char* property) const {
+    throw PropertyError(TypeName(), property);
+}
+
+// The Qt object behind a property; a type name that does not match its object
+// is a missing property, not a crash.
+template <class T>
+T& Control::As(const char* property) const {
+    T* object = qobject_cast<T*>(m_object);
+    if (!object) Lacks(property);
+    return *object;
+}
+
+QString Control::Tag() const {
+    return m_object->property("Tag").toString();
+}
+
+QString Control::Caption() const {
+    switch (PropsOf(TypeName()).caption) {
+        case CaptionIs::WindowTitle:
+            return As<QWidget>("Caption").windowTitle();
+        case CaptionIs::LabelText:
+            return As<QLabel>("Caption").text();
+        case CaptionIs::ButtonText:
+            return As<QAbstractButton>("Caption").text();
+        case CaptionIs::FrameTitle:
+            return As<QGroupBox>("Caption").title();
+        case CaptionIs::ActionText:
+            return As<QAction>("Caption").text();
+        case CaptionIs::Absent:
+            break;
+    }
+    Lacks("Caption");
+}
+
+void Control::setCaption(const QString& caption) {
+    switch (PropsOf(TypeName()).caption) {
+        case CaptionIs::WindowTitle:
+            return As<QWidget>("Caption").setWindowTitle(caption);
+        case CaptionIs::LabelText:
+            return As<QLabel>("Caption").setText(caption);
+        case CaptionIs::ButtonText:
+            return As<QAbstractButton>("Caption").setText(caption);
+        case CaptionIs::FrameTitle:
+            return As<QGroupBox>("Caption").setTitle(caption);
+        case CaptionIs::ActionText:
+            return As<QAction>("Caption").setText(caption);
+        case CaptionIs::Absent:
+            break;
+    }
+    Lacks("Caption");
+}
+
+QString Control::ToolTipText() const {
+    if (!PropsOf(TypeName()).toolTip) Lacks("ToolTipText");
+    return As<QWidget>("ToolTipText").toolTip();
+}
+
+void Control::setToolTipText(const QString& tip) {
+    if (!PropsOf(TypeName()).toolTip) Lacks("ToolTipText");
+    As<QWidget>("ToolTipText").setToolTip(tip);
+}
+
+void Control::setFont(const FontRef& font) {
+    if (!PropsOf(TypeName()).font) Lacks("Font");
+    QWidget& widget = As<QWidget>("Font");
+    if (&widget == &font.Owner()) return;
+    // Qt fonts are values; a widget shares its window's font by inheriting it,
+    // which an empty font (nothing set) brings about. Outside the window it
+    // can only take the font as it is now.
+    if (font.Owner().isAncestorOf(&widget))
+        widget.setFont(QFont());
+    else
+        widget.setFont(font.Owner().font());
+}
+
+QList<CollectionItem> Control::Tabs() const {
+    if (TypeName() != u"TabStrip") Lacks("Tabs");
+    QTabBar& tabs = As<QTabBar>("Tabs");
+    QList<CollectionItem> items;
+    for (int i = 0; i < tabs.count(); ++i)
+        items.append(CollectionItem(CollectionItem::Kind::Tab, tabs, i));
+    return items;
+}
+
+QList<CollectionItem> Control::Buttons() const {
+    if (TypeName() != u"Toolbar") Lacks("Buttons");
+    QList<CollectionItem> items;
+    for (QAction* action : As<QToolBar>("Buttons").actions())
+        items.append(CollectionItem(CollectionItem::Kind::Button, *action, -1));
+    return items;
+}
+
+QList<CollectionItem> Control::ColumnHeaders() const {
+    if (TypeName() != u"ListView") Lacks("ColumnHeaders");
+    QTreeWidget& view = As<QTreeWidget>("ColumnHeaders");
+    QList<CollectionItem> items;
+    for (int column = 0; column < view.columnCount(); ++column)
+        items.append(CollectionItem(CollectionItem::Kind::ColumnHeader, view, column));
+    return items;
+}
+
+void CollectionItem::Lacks(const char* property) const {
+    static constexpr const char* Names[] = {"Tab", "Button", "ColumnHeader"};
+    throw PropertyError(QString::fromLatin1(Names[int(m_kind)]), property);
+}
+
+QString CollectionItem::Tag() const {
+    switch (m_kind) {
+        case Kind::Tab:
+            return static_cast<QTabBar*>(m_owner)->tabData(m_index).toString();
+        case Kind::Button:
+            return static_cast<QAction*>(m_owner)->data().toString();
+        case Kind::ColumnHeader:
+            return static_cast<QTreeWidget*>(m_owner)
+                ->headerItem()
+                ->data(m_index, Qt::UserRole)
+                .toString();
+    }
+    Lacks("Tag");
+}
+
+QString CollectionItem::Caption() const {
+    if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->tabText(m_index);
+    if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->text();
+    Lacks("Caption");
+}
+
+void CollectionItem::setCaption(const QString& caption) {
+    if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->setTabText(m_index, caption);
+    if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->setText(caption);
+    Lacks("Caption");
+}
+
+QString CollectionItem::ToolTipText() const {
+    if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->tabToolTip(m_index);
+    if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->toolTip();
+    Lacks("ToolTipText");
+}
+
+void CollectionItem::setToolTipText(const QString& tip) {
+    if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->setTabToolTip(m_index, tip);
+    if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->setToolTip(tip);
+    Lacks("ToolTipText");
+}
+
+QString CollectionItem::Text() const {
+    if (m_kind == Kind::ColumnHeader)
+        return static_cast<QTreeWidget*>(m_owner)->headerItem()->text(m_index);
+    Lacks("Text");
+}
+
+void CollectionItem::setText(const QString& text) {
+    if (m_kind == Kind::ColumnHeader)
+        return static_cast<QTreeWidget*>(m_owner)->headerItem()->setText(m_index, text);
+    Lacks("Text");
+}

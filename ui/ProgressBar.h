@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QProgressBar>
+
+// A progress bar with a fractional value from 0 to 100. The value is kept as
+// given; the bar underneath shows it in tenths, rounded to nearest.
+class ProgressBar : public QProgressBar {
+    Q_OBJECT
+public:
+    explicit ProgressBar(QWidget* parent = nullptr);
+    float Value() const { return m_value; }
+    void setValue(float value);
+
+private:
+    float m_value = 0.0f;
+};

@@ -1,0 +1,21 @@
+#include "ui/Shape.h"
+
+#include <QPainter>
+
+Shape::Shape(QWidget* parent) : QWidget(parent) {}
+
+void Shape::setFillColor(const QColor& color) {
+    if (color == m_fill) return;
+    m_fill = color;
+    update();
+}
+
+void Shape::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int d = qMin(width(), height()) - 1;
+    const QRectF circle((width() - d) / 2.0, (height() - d) / 2.0, d, d);
+    p.setPen(QPen(QColor(64, 64, 64), 1));
+    p.setBrush(m_fill);
+    p.drawEllipse(circle.adjusted(0.5, 0.5, -0.5, -0.5));
+}
