@@ -6,7 +6,8 @@
  * "U", then echoes every character it receives; after echoing TRIGGER it
  * also sends ACK, so the PC's acknowledgement wait has something to wait for.
  *
- * Build:  sdcc -mmcs51 -DBAUD=9600 board.c   (4800, 9600 or 14400)
+ * Build:  make (all three speeds), or by hand for one speed:
+ *   sdcc -mmcs51 --iram-size 128 --xram-size 0 --code-size 4096 -DBAUD=9600 board.c
  */
 #include <8051.h>
 

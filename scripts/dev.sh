@@ -10,6 +10,7 @@ PACKAGES=(
     qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6serialport6 libgl-dev
     fonts-liberation2
     xvfb xauth x11-utils
+    sdcc sdcc-ucsim socat
 )
 
 install_missing() {
@@ -35,7 +36,7 @@ case "${1:-}" in
     run)
         install_missing
         build
-        exec build/velmora
+        exec scripts/emulated-board --prefer-env --firmware-dir build/firmware -- build/velmora
         ;;
     test)
         install_missing

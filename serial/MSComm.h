@@ -24,6 +24,10 @@ class QSocketNotifier;
 //   8020 Error reading comm device (the device went away while open)
 //   8021 Error writing comm device (the device went away while open)
 // Ranges: CommPort 1..16 (380 otherwise); InputLen >= 0; InputMode 0 or 1.
+// Text mode turns received bytes into characters through CodePage; binary
+// mode gives each byte as the character of the same code (Latin-1). Opening
+// with settings the line cannot hold (1.5 stop bits, or a line that quietly
+// keeps other values) fails with 8015 and leaves the port closed.
 // After the device went away (hang-up) PortOpen keeps reading true until the
 // user sets it false; meanwhile Input, InBufferCount and a Settings change
 // raise 8020 and Output raises 8021. Closing never fails.

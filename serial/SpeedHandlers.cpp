@@ -14,13 +14,18 @@ void frmMain::SetLineSettings(const QString& settings) {
     try {
         MSComm1->setSettings(settings);
     } catch (...) {
-        // The line kept its old speed: the buttons and the panel say so, then
-        // the error goes on to the standard report.
+        // The line did not take the new settings: the buttons and the panel
+        // show what it has, then the error goes on to the standard report.
         const QString actual = MSComm1->Settings();
         const std::pair<QRadioButton*, const QString&> speeds[] = {
             {BaoudRate4800, Line4800}, {BaoudRate9600, Line9600}, {BaoudRate144000, Line14400}};
-        for (const auto& [button, line] : speeds)
-            if (actual == line) button->setChecked(true);
+        for (const auto& [button, line] : speeds) {
+            // Not exclusive for a moment, so that none stays selected when the
+            // line holds a speed of none of them.
+            button->setAutoExclusive(false);
+            button->setChecked(actual == line);
+            button->setAutoExclusive(true);
+        }
         SetPanelText(QStringLiteral("Settings"), QStringLiteral("Settings: ") + actual);
         throw;
     }

@@ -415,31 +415,17 @@ void tst_MSComm::otherLineFields() {
     MSComm comm;
     comm.setPortOpen(true);
 
-    comm.setSettings(QStringLiteral("19200,E,7,2"));
-    QCOMPARE(comm.Settings(), QStringLiteral("19200,e,7,2"));
+    comm.setSettings(QStringLiteral("19200,N,8,2"));
+    QCOMPARE(comm.Settings(), QStringLiteral("19200,n,8,2"));
     LineProbe::State line = lineOf(board);
     QCOMPARE(line.outputSpeed, 19200u);
-    QCOMPARE(line.dataBits, 7);
-    QCOMPARE(line.parity, 'e');
+    QCOMPARE(line.dataBits, 8);
+    QCOMPARE(line.parity, 'n');
     QCOMPARE(line.twoStopBits, true);
-
-    comm.setSettings(QStringLiteral("9600,o,6,1"));
-    line = lineOf(board);
-    QCOMPARE(line.dataBits, 6);
-    QCOMPARE(line.parity, 'o');
-    QCOMPARE(line.twoStopBits, false);
-
-    comm.setSettings(QStringLiteral("9600,m,5,1"));
-    QCOMPARE(lineOf(board).parity, 'm');
-    QCOMPARE(lineOf(board).dataBits, 5);
-    comm.setSettings(QStringLiteral("9600,s,8,1"));
-    QCOMPARE(lineOf(board).parity, 's');
 
     comm.setSettings(QStringLiteral("9600,n,8,1"));
     line = lineOf(board);
     QCOMPARE(line.outputSpeed, 9600u);
-    QCOMPARE(line.dataBits, 8);
-    QCOMPARE(line.parity, 'n');
     QCOMPARE(line.twoStopBits, false);
 
     // An invalid string on an open port changes nothing, on the line either.
@@ -457,7 +443,7 @@ void tst_MSComm::refusedSettings() {
     comm.setSettings(QStringLiteral("4800,n,8,1"));
     comm.setPortOpen(true);
 
-    // A terminal line has no 1.5 stop bits.
+    // A terminal line has no 1.5 stop bits: refused before the line is touched.
     QCOMPARE(errorOf([&] { comm.setSettings(QStringLiteral("9600,n,5,1.5")); }), 8015);
     QVERIFY(comm.PortOpen());
     QCOMPARE(comm.Settings(), QStringLiteral("4800,n,8,1"));
@@ -467,14 +453,35 @@ void tst_MSComm::refusedSettings() {
     comm.setOutput(QStringLiteral("x"));
     QCOMPARE(board.receive(1), QByteArray("x"));
 
-    // Chosen while closed, the setting is kept; opening then fails.
+    // A pseudo-terminal keeps 8 data bits and no parity whatever it is told
+    // (Linux pty_set_termios): the component reports what the line really has.
+    QCOMPARE(errorOf([&] { comm.setSettings(QStringLiteral("19200,e,7,2")); }), 8015);
+    LineProbe::State line = lineOf(board);
+    QCOMPARE(line.dataBits, 8);
+    QCOMPARE(line.parity, 'n');
+    QCOMPARE(comm.Settings(),
+             QStringLiteral("%1,n,8,%2").arg(line.outputSpeed).arg(line.twoStopBits ? 2 : 1));
+    QVERIFY(comm.PortOpen());
+    QCOMPARE(errorOf([&] { comm.setSettings(QStringLiteral("9600,m,8,1")); }), 8015);
+    QCOMPARE(comm.Settings().section(QLatin1Char(','), 1), QStringLiteral("n,8,1"));
+    QCOMPARE(errorOf([&] { comm.setSettings(QStringLiteral("9600,n,8,1")); }), 0);
+    QCOMPARE(comm.Settings(), QStringLiteral("9600,n,8,1"));
+
+    // Chosen while closed, a setting is kept; opening then fails and the
+    // port stays closed.
     comm.setPortOpen(false);
     QCOMPARE(errorOf([&] { comm.setSettings(QStringLiteral("9600,n,8,1.5")); }), 0);
     QCOMPARE(comm.Settings(), QStringLiteral("9600,n,8,1.5"));
     QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), 8015);
     QVERIFY(!comm.PortOpen());
+    comm.setSettings(QStringLiteral("9600,o,8,1"));
+    QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), 8015);
+    QVERIFY(!comm.PortOpen());
+    QCOMPARE(comm.Settings(), QStringLiteral("9600,o,8,1"));
     comm.setSettings(QStringLiteral("9600,n,8,1"));
     QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), 0);
+    comm.setOutput(QStringLiteral("y"));
+    QCOMPARE(board.receive(1), QByteArray("y"));
 }
 
 void tst_MSComm::inputEmptyAndOneCharacter() {
@@ -777,7 +784,7 @@ void tst_MSComm::hangUpStaysQuiet() {
     QTest::qWait(300);
     const double used = cpuMs() - cpuBefore;
     qInfo("CPU used during 300 ms after the hang-up: %.1f ms", used);
-    QVERIFY2(used < 100.0, qPrintable(QStringLiteral("busy loop: %1 ms CPU").arg(used)));
+    QVERIFY2(used < 50.0, qPrintable(QStringLiteral("busy loop: %1 ms CPU").arg(used)));
 
     QVERIFY(comm.PortOpen());  // until the user closes it
     QCOMPARE(errorOf([&] { comm.Input(); }), 8020);
@@ -793,7 +800,7 @@ void tst_MSComm::hangUpStaysQuiet() {
     // Still quiet after the errors.
     const double cpuAgain = cpuMs();
     QTest::qWait(100);
-    QVERIFY(cpuMs() - cpuAgain < 50.0);
+    QVERIFY(cpuMs() - cpuAgain < 30.0);
 
     QCOMPARE(errorOf([&] { comm.setPortOpen(false); }), 0);
     QVERIFY(!comm.PortOpen());
@@ -824,7 +831,7 @@ void tst_MSComm::hangUpSeenByInputAtOnce() {
 
     const double cpuBefore = cpuMs();
     QTest::qWait(300);
-    QVERIFY(cpuMs() - cpuBefore < 100.0);
+    QVERIFY(cpuMs() - cpuBefore < 50.0);
     QCOMPARE(errorOf([&] { comm.setPortOpen(false); }), 0);
     QVERIFY(!comm.PortOpen());
 }
@@ -857,7 +864,7 @@ void tst_MSComm::hangUpWithOutputPending() {
     const double cpuBefore = cpuMs();
     QTest::qWait(300);
     const double used = cpuMs() - cpuBefore;
-    QVERIFY2(used < 100.0, qPrintable(QStringLiteral("busy loop: %1 ms CPU").arg(used)));
+    QVERIFY2(used < 50.0, qPrintable(QStringLiteral("busy loop: %1 ms CPU").arg(used)));
     QVERIFY(comm.PortOpen());
     QCOMPARE(errorOf([&] { comm.setOutput(QStringLiteral("A")); }), 8021);
     QCOMPARE(errorOf([&] { comm.setPortOpen(false); }), 0);
