@@ -9,7 +9,6 @@
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
 #include "ui/ProgressBar.h"
-#include "ui/Shape.h"
 #include "ui/frmMain.h"
 
 #include <QAbstractEventDispatcher>
@@ -36,8 +35,10 @@ QString LitBits(const frmMain& f, const char* prefix) {
     QString lit;
     for (int k = 0; k < 8; ++k) {
         const QRgb c = f.LampColor(QString::fromLatin1(prefix) + QString::number(k));
-        if (c == Red) lit += QString::number(k);
-        else if (c != Black) lit += u'?';
+        if (c == Red)
+            lit += QString::number(k);
+        else if (c != Black)
+            lit += u'?';
     }
     return lit;
 }
@@ -49,18 +50,26 @@ QString BitsOf(int code) {
     return lit;
 }
 
-QByteArray Byte(int b) { return QByteArray(1, char(b)); }
+QByteArray Byte(int b) {
+    return QByteArray(1, char(b));
+}
 
 // Printable form of bytes for failure messages.
 QByteArray Shown(const QByteArray& bytes) {
-    return bytes.size() > 80 ? bytes.left(40).toHex(' ') + " ... (" +
-                                   QByteArray::number(bytes.size()) + " bytes)"
-                             : bytes.toHex(' ');
+    return bytes.size() > 80
+               ? bytes.left(40).toHex(' ') + " ... (" + QByteArray::number(bytes.size()) + " bytes)"
+               : bytes.toHex(' ');
 }
 
 // Ends what the board is to check: the program's own bytes are followed by
 // this marker, so "nothing else arrived" needs no waiting for silence.
 const QByteArray Marker = QByteArrayLiteral("#end#");
+
+// Blocks until fd has bytes to read or timeoutMs passes; no event loop.
+void WaitReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    ::poll(&p, 1, timeoutMs);
+}
 
 // Ink columns of a rendered widget: what is really drawn.
 int InkWidth(QWidget* w) {
@@ -129,19 +138,27 @@ class ExchangeTest : public QObject {
     }
 
     // The board sends bytes and the system has them before the program looks.
-    void boardSends(const QByteArray& bytes, int alreadyWaiting = 0) {
+    void boardSends(const QByteArray& bytes) {
         board->send(bytes);
-        QVERIFY2(board->waitSlaveHas(alreadyWaiting + int(bytes.size())),
+        QVERIFY2(board->waitSlaveHas(int(bytes.size())),
                  "the board's bytes did not reach the program's side");
     }
 
     // What the board received before the marker: sends the marker through
-    // the component and reads up to it with no event loop.
-    QByteArray lineUpToMarker(int expectedSize) {
+    // the component and reads the master up to it, with no event loop.
+    QByteArray lineUpToMarker() {
         form->MSComm1->setOutput(QString::fromLatin1(Marker));
-        const QByteArray got = board->receive(expectedSize + int(Marker.size()));
-        if (!got.endsWith(Marker)) return "<no marker> " + got;
-        return got.chopped(Marker.size());
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (!got.endsWith(Marker) && clock.elapsed() < 5000) {
+            const int waiting = board->pending();
+            if (waiting > 0)
+                got += board->receive(waiting);
+            else
+                WaitReadable(board->masterFd(), 20);
+        }
+        return got.endsWith(Marker) ? got.chopped(Marker.size()) : "<no marker> " + got;
     }
 
     // Everything left in the component's receive buffer, leaving InputLen 1.
@@ -189,15 +206,18 @@ private slots:
         row("AB in one go, row shows A", "AB", "AB", "06", "AB");
         row("inner blanks kept", " a  b ", "a  b", "5", "a  b");
         row("tabs are not trimmed", "\tA\t", "\tA\t", "03", "\tA\t");
-        row("no-break space is not trimmed", QString(QChar(0xA0)) + "A ", "\xA0" "A", "57",
-            QString(QChar(0xA0)) + "A");
+        row("no-break space is not trimmed", QString(QChar(0xA0)) + "A ",
+            QByteArray::fromHex("a041"), "57", QString(QChar(0xA0)) + "A");
         row("line end sent as is, nothing added", "A\n", "A\n", "06", "A\n");
         row("CR LF sent as is", "\r\nA", "\r\nA", "023", "\r\nA");
-        row("NUL inside", QString("A\0B", 3), QByteArray("A\0B", 3), "06", QString("A\0B", 3));
+        row("NUL inside", QString::fromLatin1("A\0B", 3), QByteArray("A\0B", 3), "06",
+            QString::fromLatin1("A\0B", 3));
         row("code page 1252", QString::fromUtf8("é€ÿ"), "\xE9\x80\xFF", "03567",
             QString::fromUtf8("é€ÿ"));
         row("outside the code page goes as ?", QString::fromUtf8("中x"), "?x", "012345",
             QString::fromUtf8("中x"));
+        row("a character beyond U+FFFF goes as one ?", QString::fromUtf8("\U0001F600x"), "?x",
+            "012345", QString::fromUtf8("\U0001F600x"));
         row("markup is text", "<b>A</b>", "<b>A</b>", "2345", "<b>A</b>");
     }
     void transmit() {
@@ -212,7 +232,10 @@ private slots:
 
         form->Transmition_Click();
 
-        QCOMPARE(Shown(lineUpToMarker(int(line.size()))), Shown(line));
+        // The click itself puts the text on the line: read before any other
+        // call into the component and with no event loop.
+        if (!line.isEmpty()) QCOMPARE(Shown(board->receive(int(line.size()))), Shown(line));
+        QCOMPARE(Shown(lineUpToMarker()), Shown(QByteArray()));  // and nothing else
         QCOMPARE(LitBits(*form, "TLED"), txLamps);
         QCOMPARE(form->MessageText->text(), message);
         QCOMPARE(form->TransText->text(), box);  // read, never changed
@@ -228,7 +251,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         QTest::keyClicks(form->TransText, "  Hi there ");
         QTest::mouseClick(form->Transmition, Qt::LeftButton);
-        QCOMPARE(Shown(lineUpToMarker(8)), Shown("Hi there"));
+        QCOMPARE(Shown(lineUpToMarker()), Shown("Hi there"));
         QCOMPARE(form->MessageText->text(), QString(" Transmition <Hi there> finish"));
         QCOMPARE(LitBits(*form, "TLED"), QString("5"));
     }
@@ -256,8 +279,7 @@ private slots:
         while (got.size() < want && clock.elapsed() < 20000) {
             QCoreApplication::processEvents();
             got += board->receiveAll();
-            pollfd p{board->masterFd(), POLLIN, 0};
-            if (got.size() < want) ::poll(&p, 1, 10);
+            if (got.size() < want) WaitReadable(board->masterFd(), 10);
         }
         QCOMPARE(got.size(), want);
         QVERIFY2(got == bytes + Marker, "the long text arrived altered");
@@ -274,12 +296,12 @@ private slots:
             form->Transmition_Click();
             const QString shown = " Transmition <" + box + "> finish";
             QCOMPARE(form->MessageText->text(), shown);
-            const int expected = form->MessageText->fontMetrics().horizontalAdvance(shown.trimmed());
+            const int expected =
+                form->MessageText->fontMetrics().horizontalAdvance(shown.trimmed());
             const int ink = InkWidth(form->MessageText);
             QVERIFY2(qAbs(ink - expected) <= 4,
                      qPrintable(QString("%1: ink %2, text %3").arg(box).arg(ink).arg(expected)));
         }
-        board->receiveAll();
     }
 
     // Receive ---------------------------------------------------------------
@@ -335,7 +357,8 @@ private slots:
         for (int b = 0; b < 256; ++b) {
             form->Receive_Click();
             const QString s = form->RexText->text();
-            QVERIFY2(s.size() == 1, qPrintable(QString("byte %1 gave %2 characters").arg(b).arg(s.size())));
+            QVERIFY2(s.size() == 1,
+                     qPrintable(QString("byte %1 gave %2 characters").arg(b).arg(s.size())));
             QVERIFY2(LitBits(*form, "LED") == BitsOf(b),
                      qPrintable(QString("byte %1 lit %2").arg(b).arg(LitBits(*form, "LED"))));
             distinct.insert(s);
@@ -365,7 +388,7 @@ private slots:
             form->Transmition->click();
             QCOMPARE(LitBits(*form, "TLED"), BitsOf(b));
             const QByteArray back = b == ' ' ? QByteArray() : Byte(b);
-            QVERIFY2(lineUpToMarker(int(back.size())) == back,
+            QVERIFY2(lineUpToMarker() == back,
                      qPrintable(QString("byte %1 did not come back").arg(b)));
         }
     }
@@ -404,18 +427,23 @@ private slots:
         QFETCH(bool, matched);
         QFETCH(QByteArray, left);
         if (!waiting.isEmpty()) boardSends(waiting);
-        form->QueryLoopCt = 555;                 // overwritten from the first step
-        form->ProgressBar1->setValue(37.5f);     // not reset: first change is a wait's own
+        form->QueryLoopCt = 555;              // overwritten from the first step
+        form->ProgressBar1->setValue(37.5f);  // not reset: first change is a wait's own
         BarRecorder bar(form->ProgressBar1);
 
         form->QueryAck(queryChar);
 
         QCOMPARE(int(form->QueryLoopCt), loopCt);
         QCOMPARE(bar.tenths, FailedThen(loopCt, matched));
-        QCOMPARE(form->ProgressBar1->Value(), 100.0f);
-        for (int k = 0; k < loopCt; ++k)  // exactly k / 1000 * 100 in double, as single
-            QCOMPARE(bar.values[k], float(double(k + 1) / 1000.0 * 100.0));
-        if (loopCt > 0) QCOMPARE(bar.values[0], 0.1f);
+        QVERIFY(form->ProgressBar1->Value() == 100.0f);
+        // Exactly k / 1000 * 100 worked out in double and rounded once to single
+        // (in single all the way, 242 of the 1000 values come out differently).
+        for (int k = 1; k <= loopCt; ++k)
+            QVERIFY2(bar.values[k - 1] == float(double(k) / 1000.0 * 100.0),
+                     qPrintable(QString("after read %1 the bar holds %2")
+                                    .arg(k)
+                                    .arg(double(bar.values[k - 1]), 0, 'g', 9)));
+        if (loopCt > 0) QVERIFY(bar.values[0] == 0.1f);
         QCOMPARE(leftInBuffer(), left);
         // Dropped characters reach neither the box nor the lamps.
         QCOMPARE(form->RexText->text(), QString());
@@ -452,7 +480,8 @@ private slots:
         QTimer::singleShot(0, form.get(), [&] { queuedRan = true; });
         int awakenings = 0;
         auto* dispatcher = QAbstractEventDispatcher::instance();
-        const auto conn = connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++awakenings; });
+        const auto conn =
+            connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++awakenings; });
         bool queuedRanDuringWait = false;
         BarRecorder bar(form->ProgressBar1);
         bar.onChange = [&](int) { queuedRanDuringWait |= queuedRan; };
@@ -471,33 +500,27 @@ private slots:
 
     void sendThenQueryAckAtOnce() {
         // The typical acknowledged send: Transmition, then straight into the
-        // wait with no event loop between. The text must already be on the
-        // line when the wait starts, or the board could never answer it.
-        // The board looks at the line at the first failed read, answers, and
-        // the wait finds the answer.
+        // wait, no program code and no event loop between. The text must be
+        // on the line when the send returns: the board sees it and answers
+        // before the wait starts, so the wait's first read finds the answer.
         form->TransText->setText(QStringLiteral("GO"));
-        QByteArray seenAtFirstRead;
         BarRecorder bar(form->ProgressBar1);
-        bar.onChange = [&](int tenths) {
-            if (tenths != 1) return;
-            seenAtFirstRead = board->receive(2);  // FIONREAD on the master, no event loop
-            board->send("!");
-            board->waitSlaveHas(1);
-        };
 
         form->Transmition_Click();
+        const QByteArray seen = board->receive(2);  // the board, on the master: FIONREAD
+        if (seen == "GO") boardSends("!");
         form->QueryAck(QStringLiteral("!"));
 
-        QCOMPARE(seenAtFirstRead, QByteArray("GO"));
-        QCOMPARE(int(form->QueryLoopCt), 1);
-        QCOMPARE(bar.tenths, QList<int>({1, 1000}));
-        QCOMPARE(lineUpToMarker(0), QByteArray());  // the text went once
+        QCOMPARE(seen, QByteArray("GO"));
+        QCOMPARE(int(form->QueryLoopCt), 0);
+        QCOMPARE(bar.tenths, QList<int>({1000}));
+        QCOMPARE(lineUpToMarker(), QByteArray());  // the text went once
     }
 
     void queryAckReadErrors_data() {
         // When the read fails, and how: the wait ends there and the error
         // reaches the caller; counter and bar keep the last completed pass.
-        QTest::addColumn<int>("failAfter");  // -1: the port is closed before the wait
+        QTest::addColumn<int>("failAfter");   // -1: the port is closed before the wait
         QTest::addColumn<bool>("pullCable");  // else the port is closed
         QTest::addColumn<int>("error");
         QTest::newRow("port closed before the wait") << -1 << false << 8012;
@@ -514,8 +537,10 @@ private slots:
         BarRecorder bar(form->ProgressBar1);
         bar.onChange = [&](int tenths) {
             if (tenths != failAfter) return;
-            if (pullCable) board->hangUp();
-            else form->MSComm1->setPortOpen(false);
+            if (pullCable)
+                board->hangUp();
+            else
+                form->MSComm1->setPortOpen(false);
         };
 
         int raised = 0;
@@ -532,19 +557,28 @@ private slots:
         const int passes = qMax(0, failAfter);
         QCOMPARE(int(form->QueryLoopCt), passes);
         QCOMPARE(bar.tenths, FailedThen(passes, false));
-        QCOMPARE(form->ProgressBar1->Value(),
-                 passes ? float(double(passes) / 1000.0 * 100.0) : 42.5f);
+        QVERIFY(form->ProgressBar1->Value() ==
+                (passes ? float(double(passes) / 1000.0 * 100.0) : 42.5f));
     }
 
     // Pulled cable ----------------------------------------------------------
 
+    void pulledCableDuringSend_data() {
+        // An empty text is handed to the component all the same, so it meets
+        // the dead line too.
+        QTest::addColumn<QString>("box");
+        QTest::newRow("A") << "A";
+        QTest::newRow("empty") << "";
+        QTest::newRow("blanks only") << "   ";
+    }
     void pulledCableDuringSend() {
+        QFETCH(QString, box);
         form->TransText->setText(QStringLiteral("Z"));
         form->Transmition->click();
         QCOMPARE(board->receive(1), QByteArray("Z"));
         board->hangUp();
 
-        form->TransText->setText(QStringLiteral("A"));
+        form->TransText->setText(box);
         BoxCloser closer;
         QVERIFY2(ClickKeepsRunning(form->Transmition), "the report ended the program");
         QCOMPARE(closer.seen.size(), 1);
@@ -585,7 +619,8 @@ private slots:
     void typicalRun() {
         // The design's typical run, from a window that starts as the program
         // does, driven through its controls.
-        cleanup();
+        form.reset();  // this run starts from a window that never connected
+        board.reset();
         QFile::remove(TestEnv::placementFile());
         startWindow();
         form->show();
