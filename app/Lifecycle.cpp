@@ -105,7 +105,8 @@ void frmMain::SavePlacement() {
     store.setValue(Key(Placement::HeightKey),
                    Placement::FormatNumber(Twips::fromPixels(outer.height(), dpi)));
     store.sync();
-    if (store.status() != QSettings::NoError)
+    // A format error found while reading the old file does not mean the write failed.
+    if (store.status() == QSettings::AccessError)
         ErrorReport::Show(this, 75,
                           QStringLiteral("Path/File access error: the window placement "
                                          "could not be saved to ") +
