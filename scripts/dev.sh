@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Set-up, build, run and test on Debian 12.
 #   scripts/dev.sh run    install what is missing, build, start Velmora
-#   scripts/dev.sh test   install what is missing, build, run every test
+#   scripts/dev.sh test   install what is missing, build, run every test: the
+#                         fuzz targets (bounded), the suite under ASan/UBSan,
+#                         then the suite itself, whose summary ends the output
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +13,9 @@ PACKAGES=(
     fonts-liberation2
     xvfb xauth x11-utils
     sdcc sdcc-ucsim socat
+    clang libclang-rt-14-dev
+    xdotool wmctrl openbox imagemagick dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
+    desktop-file-utils dpkg-dev file
 )
 
 install_missing() {
@@ -41,6 +46,8 @@ case "${1:-}" in
     test)
         install_missing
         build
+        fuzz/run.sh 15
+        scripts/sanitize.sh
         ctest --test-dir build --output-on-failure -j2
         ;;
     *)
