@@ -8,6 +8,7 @@
 #include "serial/MSComm.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
+#include "support/WindowChecks.h"
 #include "ui/ProgressBar.h"
 #include "ui/frmMain.h"
 
@@ -25,6 +26,9 @@
 
 #include <functional>
 #include <memory>
+
+using WindowChecks::ClickKeepsRunning;
+using WindowChecks::InkWidth;
 
 namespace {
 const QRgb Black = 0x000000, Red = 0xFF0000, Green = 0x00FF00;
@@ -69,32 +73,6 @@ const QByteArray Marker = QByteArrayLiteral("#end#");
 void WaitReadable(int fd, int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
     ::poll(&p, 1, timeoutMs);
-}
-
-// Ink columns of a rendered widget: what is really drawn.
-int InkWidth(QWidget* w) {
-    const QImage img = w->grab().toImage();
-    int first = -1, last = -1;
-    for (int x = 0; x < img.width(); ++x)
-        for (int y = 0; y < img.height(); ++y)
-            if (qGray(img.pixel(x, y)) < 128) {
-                if (first < 0) first = x;
-                last = x;
-                break;
-            }
-    return first < 0 ? 0 : last - first + 1;
-}
-
-// Clicks a button inside a running event loop, as a user's click arrives, so
-// that the click goes through the window's error wrapper. False when the
-// click ended the program (QCoreApplication::exit leaves the loop with 1).
-bool ClickKeepsRunning(QAbstractButton* button) {
-    QEventLoop loop;
-    QTimer::singleShot(0, &loop, [&] {
-        button->click();
-        QTimer::singleShot(0, &loop, [&] { loop.exit(0); });
-    });
-    return loop.exec() == 0;
 }
 
 // Records what the progress bar shows during a wait: the bar's own integer

@@ -7,6 +7,7 @@
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
 #include "support/TickRecorder.h"
+#include "support/WindowChecks.h"
 #include "ui/frmMain.h"
 
 #include <QEventLoop>
@@ -21,6 +22,8 @@
 
 #include <memory>
 
+using WindowChecks::ClickKeepsRunning;
+
 namespace {
 const QRgb Black = 0x000000, Green = 0x00FF00;
 
@@ -31,17 +34,6 @@ double CpuMs() {
            double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
 }
 
-// Clicks a button from inside a running event loop, as a user's click
-// arrives, so that it goes through the window's error wrapper. False when the
-// click ended the program (QCoreApplication::exit leaves the loop with 1).
-bool ClickKeepsRunning(QAbstractButton* button) {
-    QEventLoop loop;
-    QTimer::singleShot(0, &loop, [&] {
-        button->click();
-        QTimer::singleShot(0, &loop, [&] { loop.exit(0); });
-    });
-    return loop.exec() == 0;
-}
 }  // namespace
 
 class HangUpTest : public QObject {

@@ -3,6 +3,7 @@
 #include "app/Placement.h"
 #include "serial/MSComm.h"
 #include "support/TestEnv.h"
+#include "support/WindowChecks.h"
 #include "ui/ErrorReport.h"
 #include "ui/ProgressBar.h"
 #include "ui/Shape.h"
@@ -27,6 +28,8 @@ struct frmMainProbe {
     static void StopTimer(frmMain& f) { f.StopTimer(); }
 };
 
+using WindowChecks::InkWidth;
+
 namespace {
 const QRgb Black = 0x000000, Red = 0xFF0000;
 
@@ -41,20 +44,6 @@ QStringList LitLamps(const frmMain& f, const QString& prefix) {
             lit << name + "?";
     }
     return lit;
-}
-
-// Columns of the rendered widget holding dark ink: what is really drawn.
-int InkWidth(QWidget* w) {
-    const QImage img = w->grab().toImage();
-    int first = -1, last = -1;
-    for (int x = 0; x < img.width(); ++x)
-        for (int y = 0; y < img.height(); ++y)
-            if (qGray(img.pixel(x, y)) < 128) {
-                if (first < 0) first = x;
-                last = x;
-                break;
-            }
-    return first < 0 ? 0 : last - first + 1;
 }
 
 struct FakeClock {

@@ -1,0 +1,29 @@
+#include "support/WindowChecks.h"
+
+#include <QAbstractButton>
+#include <QEventLoop>
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+
+int WindowChecks::InkWidth(QWidget* w) {
+    const QImage img = w->grab().toImage();
+    int first = -1, last = -1;
+    for (int x = 0; x < img.width(); ++x)
+        for (int y = 0; y < img.height(); ++y)
+            if (qGray(img.pixel(x, y)) < 128) {
+                if (first < 0) first = x;
+                last = x;
+                break;
+            }
+    return first < 0 ? 0 : last - first + 1;
+}
+
+bool WindowChecks::ClickKeepsRunning(QAbstractButton* button) {
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&] {
+        button->click();
+        QTimer::singleShot(0, &loop, [&] { loop.exit(0); });
+    });
+    return loop.exec() == 0;
+}

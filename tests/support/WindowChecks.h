@@ -1,0 +1,14 @@
+#pragma once
+
+class QAbstractButton;
+class QWidget;
+
+namespace WindowChecks {
+// Columns of the rendered widget holding dark ink: what is really drawn.
+int InkWidth(QWidget* w);
+
+// Clicks a button from inside a running event loop, as a user's click
+// arrives, so that it goes through the window's error wrapper. False when the
+// click ended the program (QCoreApplication::exit leaves the loop with 1).
+bool ClickKeepsRunning(QAbstractButton* button);
+}  // namespace WindowChecks
