@@ -16,7 +16,7 @@
 #endif
 
 #define TRIGGER '?'
-#define ACK     'K'
+#define ACK 'K'
 
 /*
  * With SMOD = 0 the baud rate is f_osc / (12 * 32 * (256 - TH1)); 11.0592 MHz
@@ -43,8 +43,7 @@ static volatile unsigned char rx_head; /* written by the interrupt only */
 static volatile unsigned char rx_tail; /* written by the main loop only */
 static volatile __bit tx_busy;
 
-void uart_isr(void) __interrupt(4)
-{
+void uart_isr(void) __interrupt(4) {
     if (RI) {
         unsigned char next = (rx_head + 1) & (RX_SIZE - 1);
         if (next != rx_tail) { /* when full, drop the newest character */
@@ -59,16 +58,14 @@ void uart_isr(void) __interrupt(4)
     }
 }
 
-static void put(unsigned char c)
-{
+static void put(unsigned char c) {
     while (tx_busy)
         ;
     tx_busy = 1;
     SBUF = c;
 }
 
-static unsigned char get(void)
-{
+static unsigned char get(void) {
     unsigned char c;
     while (rx_tail == rx_head)
         ;
@@ -77,18 +74,17 @@ static unsigned char get(void)
     return c;
 }
 
-void main(void)
-{
+void main(void) {
     rx_head = 0;
     rx_tail = 0;
     tx_busy = 0;
 
-    PCON &= 0x7F;              /* SMOD = 0: no baud doubling */
+    PCON &= 0x7F;                /* SMOD = 0: no baud doubling */
     TMOD = (TMOD & 0x0F) | 0x20; /* timer 1: mode 2, auto-reload */
     TH1 = RELOAD;
     TL1 = RELOAD;
     TR1 = 1;
-    SCON = 0x50;               /* mode 1, receiver enabled, RI = TI = 0 */
+    SCON = 0x50; /* mode 1, receiver enabled, RI = TI = 0 */
     ES = 1;
     EA = 1;
 
@@ -96,7 +92,6 @@ void main(void)
     for (;;) {
         unsigned char c = get();
         put(c);
-        if (c == TRIGGER)
-            put(ACK);
+        if (c == TRIGGER) put(ACK);
     }
 }

@@ -18,8 +18,8 @@ constexpr std::array<char16_t, 32> kHighControls = {
 constexpr std::array<char16_t, 256> makeTable() {
     std::array<char16_t, 256> table{};
     for (int b = 0; b < 256; ++b)
-        table[std::size_t(b)] = (b >= 0x80 && b <= 0x9F) ? kHighControls[std::size_t(b - 0x80)]
-                                                         : char16_t(b);
+        table[std::size_t(b)] =
+            (b >= 0x80 && b <= 0x9F) ? kHighControls[std::size_t(b - 0x80)] : char16_t(b);
     return table;
 }
 

@@ -28,16 +28,26 @@ using SerialSettings::StopBits;
 
 QString errorText(int number) {
     switch (number) {
-    case 380: return QStringLiteral("Invalid property value");
-    case 8000: return QStringLiteral("Operation not valid while the port is opened");
-    case 8002: return QStringLiteral("Invalid port number");
-    case 8005: return QStringLiteral("Port already open");
-    case 8010: return QStringLiteral("The hardware is not available");
-    case 8012: return QStringLiteral("The device is not open");
-    case 8015: return QStringLiteral("Could not set comm state");
-    case 8020: return QStringLiteral("Error reading comm device");
-    case 8021: return QStringLiteral("Error writing comm device");
-    default: return QStringLiteral("Serial communications error");
+        case 380:
+            return QStringLiteral("Invalid property value");
+        case 8000:
+            return QStringLiteral("Operation not valid while the port is opened");
+        case 8002:
+            return QStringLiteral("Invalid port number");
+        case 8005:
+            return QStringLiteral("Port already open");
+        case 8010:
+            return QStringLiteral("The hardware is not available");
+        case 8012:
+            return QStringLiteral("The device is not open");
+        case 8015:
+            return QStringLiteral("Could not set comm state");
+        case 8020:
+            return QStringLiteral("Error reading comm device");
+        case 8021:
+            return QStringLiteral("Error writing comm device");
+        default:
+            return QStringLiteral("Serial communications error");
     }
 }
 
@@ -47,19 +57,27 @@ constexpr int MaxReadsPerDrain = 64;  // bounds one drain against an endless str
 
 QSerialPort::Parity toQtParity(char parity) {
     switch (parity) {
-    case 'e': return QSerialPort::EvenParity;
-    case 'o': return QSerialPort::OddParity;
-    case 'm': return QSerialPort::MarkParity;
-    case 's': return QSerialPort::SpaceParity;
-    default: return QSerialPort::NoParity;
+        case 'e':
+            return QSerialPort::EvenParity;
+        case 'o':
+            return QSerialPort::OddParity;
+        case 'm':
+            return QSerialPort::MarkParity;
+        case 's':
+            return QSerialPort::SpaceParity;
+        default:
+            return QSerialPort::NoParity;
     }
 }
 
 QSerialPort::StopBits toQtStopBits(StopBits stop) {
     switch (stop) {
-    case StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
-    case StopBits::Two: return QSerialPort::TwoStop;
-    case StopBits::One: break;
+        case StopBits::OneAndHalf:
+            return QSerialPort::OneAndHalfStop;
+        case StopBits::Two:
+            return QSerialPort::TwoStop;
+        case StopBits::One:
+            break;
     }
     return QSerialPort::OneStop;
 }
@@ -67,11 +85,14 @@ QSerialPort::StopBits toQtStopBits(StopBits stop) {
 // The speed table of <termios.h>, for reading back a standard speed when the
 // kernel's termios2 is not available.
 qint32 speedFromConstant(speed_t s) {
-    struct Entry { speed_t constant; qint32 baud; };
+    struct Entry {
+        speed_t constant;
+        qint32 baud;
+    };
     static const Entry table[] = {
-        {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200},
-        {B300, 300}, {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400},
-        {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
+        {B50, 50},         {B75, 75},     {B110, 110},   {B134, 134},     {B150, 150},
+        {B200, 200},       {B300, 300},   {B600, 600},   {B1200, 1200},   {B1800, 1800},
+        {B2400, 2400},     {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
 #ifdef B57600
         {B57600, 57600},
 #endif
@@ -97,8 +118,8 @@ qint32 speedFromConstant(speed_t s) {
 // The kernel's struct termios2 (the layout of <asm/termbits.h>, which cannot
 // be included together with <termios.h>). Its c_ospeed holds the real line
 // speed, custom speeds (BOTHER) included.
-#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) \
-    || defined(__riscv) || defined(__s390__)
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || \
+    defined(__riscv) || defined(__s390__)
 #define VELMORA_HAVE_TERMIOS2 1
 struct KernelTermios2 {
     tcflag_t c_iflag;
@@ -122,8 +143,8 @@ qint32 lineSpeed(int fd, const termios& tio) {
         qint32 speed = qint32(t2.c_ospeed);
         // The old custom-speed mechanism: B38400 stands for baud_base / divisor.
         serial_struct ss{};
-        if (speed == 38400 && ::ioctl(fd, TIOCGSERIAL, &ss) == 0
-            && (ss.flags & ASYNC_SPD_MASK) == ASYNC_SPD_CUST && ss.custom_divisor > 0)
+        if (speed == 38400 && ::ioctl(fd, TIOCGSERIAL, &ss) == 0 &&
+            (ss.flags & ASYNC_SPD_MASK) == ASYNC_SPD_CUST && ss.custom_divisor > 0)
             speed = ss.baud_base / ss.custom_divisor;
         return speed;
     }
@@ -136,8 +157,8 @@ qint32 lineSpeed(int fd, const termios& tio) {
 // (a UART divisor rarely hits a custom speed exactly, and 1 % is well inside
 // what the other end tolerates).
 bool sameLine(const LineSettings& line, const LineSettings& wanted) {
-    if (line.parity != wanted.parity || line.dataBits != wanted.dataBits
-        || line.stopBits != wanted.stopBits)
+    if (line.parity != wanted.parity || line.dataBits != wanted.dataBits ||
+        line.stopBits != wanted.stopBits)
         return false;
     if (line.baud <= 0) return true;  // the driver does not tell its speed
     const qint64 diff = qAbs(qint64(line.baud) - qint64(wanted.baud));
@@ -172,7 +193,9 @@ private:
 MSCommError::MSCommError(int number, const QString& text)
     : std::runtime_error(text.toStdString()), m_number(number) {}
 
-void MSComm::raise(int number) { throw MSCommError(number, errorText(number)); }
+void MSComm::raise(int number) {
+    throw MSCommError(number, errorText(number));
+}
 
 MSComm::MSComm(QObject* parent) : QObject(parent), m_port(new QSerialPort(this)) {
     m_inBuffer.reserve(InBufferSize);
@@ -183,8 +206,9 @@ MSComm::MSComm(QObject* parent) : QObject(parent), m_port(new QSerialPort(this))
             if (!m_quiet) drainSystem();
         });
     });
-    connect(m_port, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { guarded([&] { onPortError(int(error)); }); });
+    connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        guarded([&] { onPortError(int(error)); });
+    });
 }
 
 MSComm::~MSComm() {
@@ -194,7 +218,9 @@ MSComm::~MSComm() {
 // ---------------------------------------------------------------------------
 // Properties
 
-bool MSComm::PortOpen() const { return m_open; }
+bool MSComm::PortOpen() const {
+    return m_open;
+}
 
 void MSComm::setPortOpen(bool open) {
     if (!open) {
@@ -212,7 +238,9 @@ void MSComm::setCommPort(short port) {
     m_commPort = port;
 }
 
-QString MSComm::Settings() const { return SerialSettings::format(m_settings); }
+QString MSComm::Settings() const {
+    return SerialSettings::format(m_settings);
+}
 
 void MSComm::setSettings(const QString& settings) {
     const std::optional<LineSettings> wanted = SerialSettings::parse(settings);
@@ -244,7 +272,8 @@ QString MSComm::Input() {
     if (m_hungUp) raise(8020);
     drainSystem();
     if (m_hungUp) raise(8020);
-    if (m_pendingPos < m_pending.size()) pushPending();  // keep sending while the caller holds the thread
+    if (m_pendingPos < m_pending.size())
+        pushPending();  // keep sending while the caller holds the thread
 
     const qsizetype n =
         m_inputLen > 0 ? qMin(qsizetype(m_inputLen), m_inBuffer.size()) : m_inBuffer.size();
@@ -315,11 +344,14 @@ void MSComm::openPort() {
             m_port->clearError();
         }
         switch (error) {
-        case QSerialPort::DeviceNotFoundError: raise(8002);
-        // Access was checked above, so a refusal now is the device's lock
-        // (another opener's lock file, or its exclusive-use flag).
-        case QSerialPort::PermissionError: raise(8005);
-        default: raise(8010);
+            case QSerialPort::DeviceNotFoundError:
+                raise(8002);
+            // Access was checked above, so a refusal now is the device's lock
+            // (another opener's lock file, or its exclusive-use flag).
+            case QSerialPort::PermissionError:
+                raise(8005);
+            default:
+                raise(8010);
         }
     }
 
@@ -468,8 +500,8 @@ void MSComm::releaseAfterHangUp() {
 
 void MSComm::onPortError(int error) {
     if (m_quiet || !m_open || m_hungUp) return;
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError
-        && error != QSerialPort::WriteError)
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError &&
+        error != QSerialPort::WriteError)
         return;
     // QSerialPort also fails when its read notifier fires after this
     // component already took the bytes (EAGAIN, or 0 from an idle line), so
@@ -491,10 +523,10 @@ void MSComm::onPortError(int error) {
 
 bool MSComm::configurePort(const LineSettings& wanted) {
     FlagScope quiet(m_quiet);
-    return m_port->setBaudRate(wanted.baud)
-        && m_port->setDataBits(QSerialPort::DataBits(wanted.dataBits))
-        && m_port->setParity(toQtParity(wanted.parity))
-        && m_port->setStopBits(toQtStopBits(wanted.stopBits));
+    return m_port->setBaudRate(wanted.baud) &&
+           m_port->setDataBits(QSerialPort::DataBits(wanted.dataBits)) &&
+           m_port->setParity(toQtParity(wanted.parity)) &&
+           m_port->setStopBits(toQtStopBits(wanted.stopBits));
 }
 
 void MSComm::applySettings(const LineSettings& wanted) {
@@ -533,10 +565,18 @@ std::optional<SerialSettings::LineSettings> MSComm::readLine() const {
 
     LineSettings line;
     switch (tio.c_cflag & CSIZE) {
-    case CS5: line.dataBits = 5; break;
-    case CS6: line.dataBits = 6; break;
-    case CS7: line.dataBits = 7; break;
-    default: line.dataBits = 8; break;
+        case CS5:
+            line.dataBits = 5;
+            break;
+        case CS6:
+            line.dataBits = 6;
+            break;
+        case CS7:
+            line.dataBits = 7;
+            break;
+        default:
+            line.dataBits = 8;
+            break;
     }
     if (!(tio.c_cflag & PARENB)) {
         line.parity = 'n';

@@ -103,11 +103,11 @@ private:
     LineSettings m_settings;
     short m_inputLen = 0;
     short m_inputMode = comInputModeText;
-    bool m_open = false;     // what the user set PortOpen to
-    bool m_hungUp = false;   // the device went away while open
-    bool m_quiet = false;    // our own call into m_port is running: its errors are handled there
-    QByteArray m_inBuffer;   // oldest unread bytes first, at most InBufferSize
-    QByteArray m_pending;    // bytes to send, oldest first; m_pendingPos of them already went
+    bool m_open = false;    // what the user set PortOpen to
+    bool m_hungUp = false;  // the device went away while open
+    bool m_quiet = false;   // our own call into m_port is running: its errors are handled there
+    QByteArray m_inBuffer;  // oldest unread bytes first, at most InBufferSize
+    QByteArray m_pending;   // bytes to send, oldest first; m_pendingPos of them already went
     qsizetype m_pendingPos = 0;
     QSocketNotifier* m_writeNotifier = nullptr;
     quint64 m_dropped = 0;

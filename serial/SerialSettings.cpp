@@ -30,12 +30,23 @@ std::optional<char> parseParity(const QString& field) {
     if (field.size() != 1) return std::nullopt;
     const char16_t c = field.at(0).unicode();
     switch (c) {
-    case u'n': case u'N': return 'n';
-    case u'e': case u'E': return 'e';
-    case u'o': case u'O': return 'o';
-    case u'm': case u'M': return 'm';
-    case u's': case u'S': return 's';
-    default: return std::nullopt;
+        case u'n':
+        case u'N':
+            return 'n';
+        case u'e':
+        case u'E':
+            return 'e';
+        case u'o':
+        case u'O':
+            return 'o';
+        case u'm':
+        case u'M':
+            return 'm';
+        case u's':
+        case u'S':
+            return 's';
+        default:
+            return std::nullopt;
     }
 }
 
@@ -69,9 +80,15 @@ std::optional<LineSettings> parse(const QString& text) {
 QString format(const LineSettings& settings) {
     QString stop;
     switch (settings.stopBits) {
-    case StopBits::One: stop = QStringLiteral("1"); break;
-    case StopBits::OneAndHalf: stop = QStringLiteral("1.5"); break;
-    case StopBits::Two: stop = QStringLiteral("2"); break;
+        case StopBits::One:
+            stop = QStringLiteral("1");
+            break;
+        case StopBits::OneAndHalf:
+            stop = QStringLiteral("1.5");
+            break;
+        case StopBits::Two:
+            stop = QStringLiteral("2");
+            break;
     }
     return QStringLiteral("%1,%2,%3,%4")
         .arg(settings.baud)

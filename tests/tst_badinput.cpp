@@ -4,6 +4,7 @@
 #include "serial/MSComm.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
+#include "support/WindowChecks.h"
 #include "ui/Twips.h"
 #include "ui/frmMain.h"
 
@@ -115,8 +116,7 @@ class BadInputTest : public QObject {
 
     // Starts the window as the program does: load, then show.
     void start() {
-        form = std::make_unique<frmMain>();
-        form->Form_Load();
+        form = WindowChecks::StartWindow();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }

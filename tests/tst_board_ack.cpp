@@ -6,6 +6,7 @@
 // Exit status 77 (a skip for CTest) when s51 or socat is missing, unless CI=true.
 #include "serial/MSComm.h"
 #include "support/TestEnv.h"
+#include "support/WindowChecks.h"
 #include "ui/ProgressBar.h"
 #include "ui/frmMain.h"
 
@@ -78,8 +79,7 @@ private slots:
         QVERIFY2(board->path().startsWith(QStringLiteral("/dev/")),
                  qPrintable("the emulated board did not start: " + board->errors()));
         TestEnv::setPortDevice(1, board->path());
-        form = std::make_unique<frmMain>();
-        form->Form_Load();
+        form = WindowChecks::StartWindow();
         click(form->Connect);
         QCOMPARE(form->PanelText(QStringLiteral("Status")), QStringLiteral("Status:COM1"));
         QVERIFY2(waitInBuffer(1), "the board's greeting did not arrive");

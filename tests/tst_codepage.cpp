@@ -93,9 +93,9 @@ void tst_CodePage::outsideThePage_data() {
     QTest::newRow("lone high surrogate") << QString(QChar(0xD800)) << QByteArray("?");
     QTest::newRow("lone low surrogate then letter")
         << (QString(QChar(0xDC00)) + QStringLiteral("x")) << QByteArray("?x");
-    QTest::newRow("mixed")
-        << (QStringLiteral("A") + QChar(0x20AC) + QChar(0x03A9) + QStringLiteral("z"))
-        << QByteArray("A\x80?z");
+    QTest::newRow("mixed") << (QStringLiteral("A") + QChar(0x20AC) + QChar(0x03A9) +
+                               QStringLiteral("z"))
+                           << QByteArray("A\x80?z");
 }
 
 void tst_CodePage::outsideThePage() {

@@ -111,8 +111,7 @@ class ExchangeTest : public QObject {
     void startWindow() {
         board = std::make_unique<PtyBoard>();
         TestEnv::setPortDevice(1, board->slavePath());
-        form = std::make_unique<frmMain>();
-        form->Form_Load();
+        form = WindowChecks::StartWindow();
     }
 
     // The board sends bytes and the system has them before the program looks.

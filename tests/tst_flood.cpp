@@ -8,6 +8,7 @@
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
 #include "support/TickRecorder.h"
+#include "support/WindowChecks.h"
 #include "ui/frmMain.h"
 
 #include <QElapsedTimer>
@@ -110,12 +111,8 @@ private slots:
     void init() {
         board = std::make_unique<PtyBoard>();
         TestEnv::setPortDevice(1, board->slavePath());
-        form = std::make_unique<frmMain>();
-        form->Form_Load();
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        form->Connect->click();
-        QVERIFY(form->MSComm1->PortOpen());
+        form = WindowChecks::StartWindow();
+        QVERIFY(WindowChecks::ShowAndConnect(*form));
     }
 
     void cleanup() {

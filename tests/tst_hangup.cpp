@@ -91,12 +91,8 @@ private slots:
 
     void init() {
         plugInBoard();
-        form = std::make_unique<frmMain>();
-        form->Form_Load();
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        form->Connect->click();
-        QVERIFY(form->MSComm1->PortOpen());
+        form = WindowChecks::StartWindow();
+        QVERIFY(WindowChecks::ShowAndConnect(*form));
         QVERIFY(form->Timer1->isActive());
     }
 

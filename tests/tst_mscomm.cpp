@@ -38,8 +38,8 @@ int errorOf(const std::function<void()>& f) {
 double cpuMs() {
     rusage r{};
     getrusage(RUSAGE_SELF, &r);
-    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0
-        + double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
+    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0 +
+           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000.0;
 }
 
 QByteArray allBytes() {
@@ -178,18 +178,30 @@ void tst_MSComm::propertyRanges() {
 void tst_MSComm::settingsParseAndFormat_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("canonical");
-    QTest::newRow("9600") << "9600,n,8,1" << "9600,n,8,1";
-    QTest::newRow("4800") << "4800,n,8,1" << "4800,n,8,1";
-    QTest::newRow("14400") << "14400,n,8,1" << "14400,n,8,1";
-    QTest::newRow("upper parity") << "9600,N,8,1" << "9600,n,8,1";
-    QTest::newRow("even 7 2") << "115200,e,7,2" << "115200,e,7,2";
-    QTest::newRow("odd 5 1.5") << "300,O,5,1.5" << "300,o,5,1.5";
-    QTest::newRow("mark 6") << "19200,M,6,1" << "19200,m,6,1";
-    QTest::newRow("space") << "1200,s,8,2" << "1200,s,8,2";
-    QTest::newRow("blanks around fields") << " 9600 , n , 8 , 1 " << "9600,n,8,1";
-    QTest::newRow("leading zeros") << "009600,n,8,1" << "9600,n,8,1";
-    QTest::newRow("lowest speed") << "1,n,8,1" << "1,n,8,1";
-    QTest::newRow("highest speed") << "4000000,n,8,1" << "4000000,n,8,1";
+    QTest::newRow("9600") << "9600,n,8,1"
+                          << "9600,n,8,1";
+    QTest::newRow("4800") << "4800,n,8,1"
+                          << "4800,n,8,1";
+    QTest::newRow("14400") << "14400,n,8,1"
+                           << "14400,n,8,1";
+    QTest::newRow("upper parity") << "9600,N,8,1"
+                                  << "9600,n,8,1";
+    QTest::newRow("even 7 2") << "115200,e,7,2"
+                              << "115200,e,7,2";
+    QTest::newRow("odd 5 1.5") << "300,O,5,1.5"
+                               << "300,o,5,1.5";
+    QTest::newRow("mark 6") << "19200,M,6,1"
+                            << "19200,m,6,1";
+    QTest::newRow("space") << "1200,s,8,2"
+                           << "1200,s,8,2";
+    QTest::newRow("blanks around fields") << " 9600 , n , 8 , 1 "
+                                          << "9600,n,8,1";
+    QTest::newRow("leading zeros") << "009600,n,8,1"
+                                   << "9600,n,8,1";
+    QTest::newRow("lowest speed") << "1,n,8,1"
+                                  << "1,n,8,1";
+    QTest::newRow("highest speed") << "4000000,n,8,1"
+                                   << "4000000,n,8,1";
 }
 
 void tst_MSComm::settingsParseAndFormat() {
@@ -371,7 +383,7 @@ void tst_MSComm::speedChangeOnOpenPort() {
     const struct {
         const char* text;
         unsigned speed;
-    } steps[] = {{"4800,n,8,1", 4800}, {"9600,n,8,1", 9600}, {"14400,n,8,1", 14400},
+    } steps[] = {{"4800,n,8,1", 4800},   {"9600,n,8,1", 9600}, {"14400,n,8,1", 14400},
                  {"14400,n,8,1", 14400}, {"4800,n,8,1", 4800}, {"9600,n,8,1", 9600}};
     for (const auto& step : steps) {
         QCOMPARE(errorOf([&] { comm.setSettings(QString::fromLatin1(step.text)); }), 0);
@@ -592,7 +604,9 @@ void tst_MSComm::inputBinaryMode() {
     MSComm comm;
     comm.setPortOpen(true);
     comm.setInputMode(MSComm::comInputModeBinary);
-    board.send("\x80\xff" "A");
+    board.send(
+        "\x80\xff"
+        "A");
     QVERIFY(board.waitSlaveHas(3));
     const QString s = comm.Input();
     QCOMPARE(s.size(), qsizetype(3));
@@ -609,8 +623,8 @@ void tst_MSComm::longOutputWholeAndInOrder() {
 
     const QByteArray big = pattern(64 * 1024);
     const QByteArray tail("<end of text>");
-    comm.setOutput(CodePage::FromAnsi(big));  // far more than the 512-byte transmit buffer
-    comm.setOutput(CodePage::FromAnsi(tail)); // queued behind the rest
+    comm.setOutput(CodePage::FromAnsi(big));   // far more than the 512-byte transmit buffer
+    comm.setOutput(CodePage::FromAnsi(tail));  // queued behind the rest
 
     // Without the event loop the system already has the first part.
     QByteArray got = board.receive(1024, 2000);

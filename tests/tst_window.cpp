@@ -59,11 +59,7 @@ class WindowTest : public QObject {
     std::unique_ptr<frmMain> form;
 
     void freshStore() { QFile::remove(TestEnv::placementFile()); }
-    std::unique_ptr<frmMain> loaded() {
-        auto f = std::make_unique<frmMain>();
-        f->Form_Load();
-        return f;
-    }
+    std::unique_ptr<frmMain> loaded() { return WindowChecks::StartWindow(); }
 
 private slots:
     void initTestCase() {

@@ -9,10 +9,18 @@ bool LineProbe::read(int fd, State* state) {
     state->outputSpeed = t.c_ospeed;
     state->inputSpeed = t.c_ispeed;
     switch (t.c_cflag & CSIZE) {
-    case CS5: state->dataBits = 5; break;
-    case CS6: state->dataBits = 6; break;
-    case CS7: state->dataBits = 7; break;
-    default: state->dataBits = 8; break;
+        case CS5:
+            state->dataBits = 5;
+            break;
+        case CS6:
+            state->dataBits = 6;
+            break;
+        case CS7:
+            state->dataBits = 7;
+            break;
+        default:
+            state->dataBits = 8;
+            break;
     }
     if (!(t.c_cflag & PARENB))
         state->parity = 'n';

@@ -1,8 +1,13 @@
 #include "support/WindowChecks.h"
 
+#include "serial/MSComm.h"
+#include "ui/frmMain.h"
+
 #include <QAbstractButton>
 #include <QEventLoop>
 #include <QImage>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -26,4 +31,17 @@ bool WindowChecks::ClickKeepsRunning(QAbstractButton* button) {
         QTimer::singleShot(0, &loop, [&] { loop.exit(0); });
     });
     return loop.exec() == 0;
+}
+
+std::unique_ptr<frmMain> WindowChecks::StartWindow() {
+    auto form = std::make_unique<frmMain>();
+    form->Form_Load();
+    return form;
+}
+
+bool WindowChecks::ShowAndConnect(frmMain& form) {
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form)) return false;
+    form.Connect->click();
+    return form.MSComm1->PortOpen();
 }

@@ -1,9 +1,17 @@
 #pragma once
 
+#include <memory>
+
 class QAbstractButton;
 class QWidget;
+class frmMain;
 
 namespace WindowChecks {
+// The window as the program starts it: built, then Form_Load.
+std::unique_ptr<frmMain> StartWindow();
+// Shows the window and clicks Connect; true when the port is then open.
+bool ShowAndConnect(frmMain& form);
+
 // Columns of the rendered widget holding dark ink: what is really drawn.
 int InkWidth(QWidget* w);
 
