@@ -1,8 +1,8 @@
 // Start-up, shutdown and the placement the window keeps between runs.
-#include "app/AppInfo.h"
 #include "app/Module1.h"
 #include "app/Placement.h"
 #include "serial/MSComm.h"
+#include "ui/AppInfo.h"
 #include "ui/ErrorReport.h"
 #include "ui/Shape.h"
 #include "ui/Twips.h"

@@ -6,8 +6,8 @@
 
 #include "app/Conversions.h"
 #include "app/ResourceStrings.h"
-#include "serial/ResumeNext.h"
 #include "ui/ControlProps.h"
+#include "ui/ResumeNext.h"
 #include "ui/frmMain.h"
 
 #include <optional>

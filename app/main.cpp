@@ -1,4 +1,4 @@
-#include "app/AppInfo.h"
+#include "ui/AppInfo.h"
 #include "ui/ErrorReport.h"
 #include "ui/frmMain.h"
 

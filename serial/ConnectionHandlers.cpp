@@ -1,6 +1,6 @@
 // Opening and closing the port, and choosing COM1 or COM2.
 #include "serial/MSComm.h"
-#include "serial/ResumeNext.h"
+#include "ui/ResumeNext.h"
 #include "ui/Shape.h"
 #include "ui/frmMain.h"
 

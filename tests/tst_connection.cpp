@@ -4,10 +4,10 @@
 // busy by a second QSerialPort holding it (its lock), absent by pointing the
 // port at a device that does not exist.
 #include "serial/MSComm.h"
-#include "serial/ResumeNext.h"
 #include "support/LineProbe.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
+#include "ui/ResumeNext.h"
 #include "ui/StatusBar.h"
 #include "ui/frmMain.h"
 

@@ -1,9 +1,7 @@
 #include "ui/ControlProps.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QGroupBox>
-#include <QLabel>
+#include <QMetaProperty>
 #include <QTabBar>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -14,31 +12,32 @@
 
 namespace {
 
-enum class CaptionIs { Absent, WindowTitle, LabelText, ButtonText, FrameTitle, ActionText };
-
+// One row per control type: the least Qt class its properties need, and the
+// Qt property that holds its Caption (null when it has none).
 struct TypeProps {
     const char* name;
-    CaptionIs caption;
+    const char* qtClass;
+    const char* caption;
     bool toolTip;
     bool font;
 };
 
 constexpr TypeProps Types[] = {
-    {"Form", CaptionIs::WindowTitle, false, true},
-    {"Label", CaptionIs::LabelText, true, true},
-    {"CommandButton", CaptionIs::ButtonText, true, true},
-    {"OptionButton", CaptionIs::ButtonText, true, true},
-    {"Frame", CaptionIs::FrameTitle, true, true},
-    {"TextBox", CaptionIs::Absent, true, true},
-    {"StatusBar", CaptionIs::Absent, true, true},
-    {"ProgressBar", CaptionIs::Absent, true, false},
-    {"Shape", CaptionIs::Absent, false, false},
-    {"Timer", CaptionIs::Absent, false, false},
-    {"MSComm", CaptionIs::Absent, false, false},
-    {"Menu", CaptionIs::ActionText, false, false},
-    {"TabStrip", CaptionIs::Absent, true, true},
-    {"Toolbar", CaptionIs::Absent, true, false},
-    {"ListView", CaptionIs::Absent, true, true},
+    {"Form", "QWidget", "windowTitle", false, true},
+    {"Label", "QLabel", "text", true, true},
+    {"CommandButton", "QAbstractButton", "text", true, true},
+    {"OptionButton", "QAbstractButton", "text", true, true},
+    {"Frame", "QGroupBox", "title", true, true},
+    {"TextBox", "QWidget", nullptr, true, true},
+    {"StatusBar", "QWidget", nullptr, true, true},
+    {"ProgressBar", "QWidget", nullptr, true, false},
+    {"Shape", "QWidget", nullptr, false, false},
+    {"Timer", "QObject", nullptr, false, false},
+    {"MSComm", "QObject", nullptr, false, false},
+    {"Menu", "QAction", "text", false, false},
+    {"TabStrip", "QWidget", nullptr, true, true},
+    {"Toolbar", "QWidget", nullptr, true, false},
+    {"ListView", "QWidget", nullptr, true, true},
 };
 
 // An unknown type has no properties beyond its Tag.
@@ -46,7 +45,7 @@ TypeProps PropsOf(const QString& typeName) {
     const auto found = std::find_if(std::begin(Types), std::end(Types), [&](const TypeProps& t) {
         return typeName == QLatin1StringView(t.name);
     });
-    return found != std::end(Types) ? *found : TypeProps{"", CaptionIs::Absent, false, false};
+    return found != std::end(Types) ? *found : TypeProps{"", "", nullptr, false, false};
 }
 
 }  // namespace
@@ -101,50 +100,34 @@ QString Control::Tag() const {
     return m_object->property("Tag").toString();
 }
 
+// The Qt property behind a designed one; a type name that does not match its
+// object is a missing property, not a crash.
+QMetaProperty Control::Property(const char* designed, const char* qtName) const {
+    const TypeProps props = PropsOf(TypeName());
+    if (!qtName || !m_object->inherits(props.qtClass)) Lacks(designed);
+    const int index = m_object->metaObject()->indexOfProperty(qtName);
+    if (index < 0) Lacks(designed);
+    return m_object->metaObject()->property(index);
+}
+
 QString Control::Caption() const {
-    switch (PropsOf(TypeName()).caption) {
-        case CaptionIs::WindowTitle:
-            return As<QWidget>("Caption").windowTitle();
-        case CaptionIs::LabelText:
-            return As<QLabel>("Caption").text();
-        case CaptionIs::ButtonText:
-            return As<QAbstractButton>("Caption").text();
-        case CaptionIs::FrameTitle:
-            return As<QGroupBox>("Caption").title();
-        case CaptionIs::ActionText:
-            return As<QAction>("Caption").text();
-        case CaptionIs::Absent:
-            break;
-    }
-    Lacks("Caption");
+    return Property("Caption", PropsOf(TypeName()).caption).read(m_object).toString();
 }
 
 void Control::setCaption(const QString& caption) {
-    switch (PropsOf(TypeName()).caption) {
-        case CaptionIs::WindowTitle:
-            return As<QWidget>("Caption").setWindowTitle(caption);
-        case CaptionIs::LabelText:
-            return As<QLabel>("Caption").setText(caption);
-        case CaptionIs::ButtonText:
-            return As<QAbstractButton>("Caption").setText(caption);
-        case CaptionIs::FrameTitle:
-            return As<QGroupBox>("Caption").setTitle(caption);
-        case CaptionIs::ActionText:
-            return As<QAction>("Caption").setText(caption);
-        case CaptionIs::Absent:
-            break;
-    }
-    Lacks("Caption");
+    Property("Caption", PropsOf(TypeName()).caption).write(m_object, caption);
+}
+
+const char* Control::ToolTipProperty() const {
+    return PropsOf(TypeName()).toolTip ? "toolTip" : nullptr;
 }
 
 QString Control::ToolTipText() const {
-    if (!PropsOf(TypeName()).toolTip) Lacks("ToolTipText");
-    return As<QWidget>("ToolTipText").toolTip();
+    return Property("ToolTipText", ToolTipProperty()).read(m_object).toString();
 }
 
 void Control::setToolTipText(const QString& tip) {
-    if (!PropsOf(TypeName()).toolTip) Lacks("ToolTipText");
-    As<QWidget>("ToolTipText").setToolTip(tip);
+    Property("ToolTipText", ToolTipProperty()).write(m_object, tip);
 }
 
 void Control::setFont(const FontRef& font) {

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+class QMetaProperty;
 class QObject;
 class QWidget;
 
@@ -99,6 +100,8 @@ private:
     [[noreturn]] void Lacks(const char* property) const;
     template <class T>
     T& As(const char* property) const;
+    QMetaProperty Property(const char* designed, const char* qtName) const;
+    const char* ToolTipProperty() const;
 
     QObject* m_object;
 };

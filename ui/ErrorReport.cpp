@@ -1,7 +1,7 @@
 #include "ui/ErrorReport.h"
 
-#include "app/AppInfo.h"
 #include "serial/MSComm.h"
+#include "ui/AppInfo.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

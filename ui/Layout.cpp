@@ -1,6 +1,6 @@
 // The window's controls, built from the designed layout (all in twips).
-#include "app/AppInfo.h"
 #include "serial/MSComm.h"
+#include "ui/AppInfo.h"
 #include "ui/ErrorReport.h"
 #include "ui/ProgressBar.h"
 #include "ui/Shape.h"
