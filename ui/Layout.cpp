@@ -59,6 +59,15 @@ QFont LayoutOwnFont(double points) {
 void Group(QObject* owner, std::initializer_list<QRadioButton*> options) {
     auto* group = new QButtonGroup(owner);
     for (QRadioButton* option : options) group->addButton(option);
+    // Tab enters a group at its selected option; the arrows move inside it.
+    // Qt arranges this only when an option takes the focus, so an option
+    // selected otherwise (at start, by an assistive action) would leave Tab
+    // landing on the group's first option.
+    QObject::connect(group, &QButtonGroup::buttonToggled, owner, [group](QAbstractButton*, bool) {
+        QAbstractButton* selected = group->checkedButton();
+        for (QAbstractButton* b : group->buttons())
+            b->setFocusPolicy(!selected || b == selected ? Qt::StrongFocus : Qt::ClickFocus);
+    });
 }
 
 // Return and Enter click the focused command button, as on the platform the
