@@ -17,8 +17,8 @@ import tempfile
 import termios
 
 from desktop import (BLACK, BOARD, GREEN, TWIPS_PER_PIXEL, Atspi, Control, Failure, Velmora, alive,
-                     children, descendants, expect, main, read_placement, run, wait_for,
-                     write_placement)
+                     children, descendants, do_action, expect, find_node, main, node,
+                     read_placement, region_pixels, run, tree_nodes, wait_for, write_placement)
 
 BUILD = os.environ.get("VELMORA_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 PROGRAM = os.path.join(BUILD, "velmora")
@@ -247,11 +247,153 @@ def screenshot():
     close_and_check_board_stops(app)
 
 
+# The tree a screen reader receives, as (role, name, description) for the
+# nodes the program names itself; the descriptions follow the link and the
+# codes last shown.
+def expected_tree(connection, sent, received):
+    def code(c):
+        v = ord(c) if c else 0
+        return f"code {v}, 0x{v:02X}, {v:08b}"
+
+    def bits(row, c):
+        v = ord(c) if c else 0
+        return [("image", f"{row} bit {k}" + {0: " (LSB)", 7: " (MSB)"}.get(k, ""),
+                 "lit" if v >> k & 1 else "dark") for k in range(8)]
+
+    return ([("frame", "Velmora", ""),
+             ("text", "Transmition string :", ""),
+             ("text", "Receive string :", ""),
+             ("image", "Connection", connection),
+             ("panel", "Transmission LED Status", code(sent)),
+             ("panel", "Receive LED Status", code(received))]
+            + bits("Transmitted", sent) + bits("Received", received))
+
+
+def check_tree(app, connection, sent, received):
+    seen = [node(acc) for acc in tree_nodes(app)]
+    got = {(n["role"], n["name"]): n["description"] for n in seen}
+    for role, name, description in expected_tree(connection, sent, received):
+        expect(f"{role} {name!r} described", got.get((role, name)), description)
+    roles = [n["role"] for n in seen]
+    expect("one status bar in the tree", roles.count("status bar"), 1)
+    expect("no filler left in the tree", roles.count("filler"), 0)
+
+
+def status_bar(app):
+    bar = Control(find_node(app, "status bar"))
+    panels = [Control(bar.acc.get_child_at_index(i)) for i in range(bar.acc.get_child_count())]
+    return bar, [p.text() for p in panels]
+
+
+def accessible_run():
+    """The tree before and after Connect, sending "A" and receiving "U"; the
+    progress bar's range; the status bar's pixels at the default size and at
+    355 pixels high."""
+    app = on_board(os.path.join(WORK, "fresh"), "tree.log")  # no placement: the default size
+    app.wait_text("Status", "Status:Disconnect")
+    check_tree(app, "not connected", "", "")
+    bar = find_node(app, "progress bar")
+    expect("progress bar value and range", (Atspi.Value.get_current_value(bar),
+                                            Atspi.Value.get_minimum_value(bar),
+                                            Atspi.Value.get_maximum_value(bar)), (0.0, 0.0, 100.0))
+    expect("status bar panels", status_bar(app)[1],
+           ["Status:Disconnect", "Settings: 9600,n,8,1", "Timer:"])
+
+    connect(app)
+    send(app, "A")
+    # At this size the bar covers the received lamps: the tree tells them.
+    app["Receive"].click()
+    app.wait_text("RexText", "U")
+    wait_for("tree after the exchange", lambda: check_tree_quietly(app, "connected", "A", "U"))
+    check_tree(app, "connected", "A", "U")
+
+    app["Disconnect"].click()
+    app.wait_text("Timer", "Timer:")
+    check_tree(app, "not connected", "A", "U")
+
+    # Received lamps lit on bits 0, 2, 4, 6 lie under the bar at this size:
+    # none of their red shows through.
+    run("xdotool", "mousemove", "0", "0")
+    rect = status_bar(app)[0].rect()
+    before = region_pixels(rect)
+    red = sum(px == (255, 0, 0) for row in before for px in row)
+    expect("lamp pixels inside the status bar", red, 0)
+    run("xdotool", "windowsize", str(app.window), str(rect[2]), "355")
+    wait_for("window 355 pixels high", lambda: status_bar(app)[0].rect()[3] == rect[3]
+             and status_bar(app)[0].rect()[1] != rect[1])
+    short = status_bar(app)[0].rect()
+    wait_for("status bar drawn at the new height", lambda: region_pixels(short) == before, timeout=5)
+    print("ok - status bar pixels the same at 355 pixels high", flush=True)
+    close_and_check_board_stops(app)
+
+
+def check_tree_quietly(app, *args):
+    try:
+        seen = {(n["role"], n["name"]): n["description"] for n in map(node, tree_nodes(app))}
+        return all(seen.get((r, n)) == d for r, n, d in expected_tree(*args))
+    except Failure:
+        return False
+
+
+def keyboard_and_toggle():
+    """Tab into the speed group lands on 9600; Return on a focused Connect
+    connects; the Toggle action on COM2 moves the link to the board on COM2
+    (a pseudo-terminal this script plays)."""
+    master, slave = os.openpty()
+    tty = termios.tcgetattr(slave)
+    tty[3] &= ~(termios.ECHO | termios.ICANON)
+    tty[1] &= ~termios.OPOST
+    termios.tcsetattr(slave, termios.TCSANOW, tty)
+    app = Velmora([BOARD, "--firmware-dir", os.path.join(BUILD, "firmware"), "--", PROGRAM],
+                  {"XDG_CONFIG_HOME": home("user", 1500), "VELMORA_COM2": os.ttyname(slave)},
+                  os.path.join(WORK, "keys.log"))
+    app.wait_text("Status", "Status:Disconnect")
+    app["RexText"].click()
+    run("xdotool", "key", "Tab")
+    nine = find_node(app, "radio button", "9600")
+    wait_for("9600 focused", lambda: "focused" in node(nine)["states"])
+    print("ok - Tab into the speed group focuses 9600", flush=True)
+    expect("9600 checked", "checked" in node(nine)["states"], True)
+    run("xdotool", "key", "Tab")
+    button = find_node(app, "push button", "Connect")
+    wait_for("Connect focused", lambda: "focused" in node(button)["states"])
+    run("xdotool", "key", "Return")
+    app.wait_lamp("ConnectState", GREEN)
+    app.wait_text("Status", "Status:COM1")
+
+    do_action(find_node(app, "radio button", "COM2"), "Toggle")
+    app.wait_text("Status", "Status:COM2")
+    expect("COM2 checked", "checked" in node(find_node(app, "radio button", "COM2"))["states"], True)
+    expect("COM1 checked", "checked" in node(find_node(app, "radio button", "COM1"))["states"], False)
+    app.type_into("TransText", "K")
+    app["Transmission"].click()
+    got = b""
+
+    def heard():
+        nonlocal got
+        os.set_blocking(master, False)
+        try:
+            got += os.read(master, 64)
+        except BlockingIOError:
+            pass
+        return b"K" in got
+
+    wait_for("the board on COM2 receiving the text", heard)
+    print(f"ok - the board on COM2 received {got!r}", flush=True)
+
+    do_action(find_node(app, "radio button", "4800"), "Toggle")
+    app.wait_text("Settings", "Settings: 4800,n,8,1")
+    expect("COM2 line speed", termios.tcgetattr(slave)[5], termios.B4800)
+    close_and_check_board_stops(app)
+    os.close(master)
+    os.close(slave)
+
 if __name__ == "__main__":
     try:
         status = main({"typical_run": typical_run, "speed_change": speed_change,
                        "busy_port": busy_port, "board_dies": board_dies,
-                       "screenshot": screenshot})
+                       "screenshot": screenshot, "accessible_run": accessible_run,
+                       "keyboard_and_toggle": keyboard_and_toggle})
     finally:
         shutil.rmtree(WORK, ignore_errors=True)
     sys.exit(status)
