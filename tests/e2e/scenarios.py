@@ -15,6 +15,7 @@ import signal
 import sys
 import tempfile
 import termios
+import time
 
 from desktop import (BLACK, BOARD, GREEN, TWIPS_PER_PIXEL, Atspi, Control, Failure, Velmora, alive,
                      children, descendants, do_action, expect, find_node, main, node,
@@ -311,20 +312,41 @@ def accessible_run():
     app.wait_text("Timer", "Timer:")
     check_tree(app, "not connected", "A", "U")
 
-    # Received lamps lit on bits 0, 2, 4, 6 lie under the bar at this size:
-    # none of their red shows through.
+    # The bar must look the same whatever lies under it: nothing in a tall
+    # window, the received row's labels at the default size, the received
+    # lamps (lit on bits 0, 2, 4, 6) a little lower, buttons at 355 pixels.
     run("xdotool", "mousemove", "0", "0")
-    rect = status_bar(app)[0].rect()
-    before = region_pixels(rect)
-    red = sum(px == (255, 0, 0) for row in before for px in row)
-    expect("lamp pixels inside the status bar", red, 0)
-    run("xdotool", "windowsize", str(app.window), str(rect[2]), "355")
-    wait_for("window 355 pixels high", lambda: status_bar(app)[0].rect()[3] == rect[3]
-             and status_bar(app)[0].rect()[1] != rect[1])
-    short = status_bar(app)[0].rect()
-    wait_for("status bar drawn at the new height", lambda: region_pixels(short) == before, timeout=5)
-    print("ok - status bar pixels the same at 355 pixels high", flush=True)
+    default = status_bar(app)[0].rect()
+    client = client_height(app)
+    top = default[1] + default[3] - client  # the client area's top on screen
+    lamp = app["LED0"].rect()
+
+    def bar_at(height):
+        run("xdotool", "windowsize", str(app.window), str(default[2]), str(height))
+        wait_for(f"window {height} pixels high", lambda: client_height(app) == height
+                 and status_bar(app)[0].rect() == (default[0], top + height - default[3],
+                                                   default[2], default[3]))
+        time.sleep(0.3)  # drawn at the new size
+        return region_pixels(status_bar(app)[0].rect())
+
+    at_default = region_pixels(default)
+    reference = bar_at(client + 200)
+    same_pixels("status bar at the default size, against a tall window", at_default, reference)
+    over_lamps = bar_at(lamp[1] + lamp[3] - top + 2)
+    expect("lamp pixels inside the status bar over the lit lamps",
+           sum(px == (255, 0, 0) for row in over_lamps for px in row), 0)
+    same_pixels("status bar over the lamps, against a tall window", over_lamps, reference)
+    same_pixels("status bar at 355 pixels high, against a tall window", bar_at(355), reference)
     close_and_check_board_stops(app)
+
+
+def same_pixels(what, got, want):
+    differ = sum(a != b for g, w in zip(got, want) for a, b in zip(g, w))
+    expect(f"{what}: pixels that differ", differ, 0)
+
+
+def client_height(app):
+    return int(re.search(r"^\s*Height:\s*(\d+)$", run("xwininfo", "-id", str(app.window)), re.M)[1])
 
 
 def check_tree_quietly(app, *args):
