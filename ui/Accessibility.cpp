@@ -4,6 +4,7 @@
 #include "ui/Shape.h"
 
 #include <QAccessibleWidget>
+#include <QMessageBox>
 #include <QRadioButton>
 
 namespace {
@@ -86,6 +87,23 @@ public:
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
 };
 
+// A message box: an alert named by its title, its text also as the
+// description, and modal while it is up (Qt's own interface leaves that out).
+class MessageBoxInterface : public QAccessibleWidget {
+public:
+    explicit MessageBoxInterface(QMessageBox* w)
+        : QAccessibleWidget(w, QAccessible::AlertMessage) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Description) return static_cast<QMessageBox*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.modal = widget()->isModal();
+        return s;
+    }
+};
+
 QAccessibleInterface* Factory(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     auto* w = static_cast<QWidget*>(object);
@@ -94,6 +112,8 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
     if (className == QLatin1String("Shape")) return new LampInterface(static_cast<Shape*>(w));
     if (className == QLatin1String("ProgressBar"))
         return new ProgressBarInterface(static_cast<ProgressBar*>(w));
+    if (className == QLatin1String("QMessageBox"))
+        return new MessageBoxInterface(static_cast<QMessageBox*>(w));
     if (className == QLatin1String("QRadioButton"))
         return new OptionInterface(static_cast<QRadioButton*>(w));
     return nullptr;

@@ -192,6 +192,8 @@ def busy_port():
     second["Connect"].click()
     box = wait_for("message box of the second window", lambda: message_box(second))
     expect("message box title", box.get_name(), "Error Message")
+    expect("message box modal", "modal" in node(box)["states"], True)
+    expect("message box description", box.get_description(), " COM1 has been useing !")
     texts = [c.get_name() for c in descendants(box) if c.get_role() == Atspi.Role.LABEL]
     expect("message box text", " COM1 has been useing !" in texts, True)
     second.wait_text("MessageText", " COM1 already open ")
