@@ -75,15 +75,19 @@ void Group(QObject* owner, std::initializer_list<QRadioButton*> options) {
 // differently. The text boxes take their names from the labels on their
 // rows, which lie in a frame rather than beside them: the names are taken
 // again when the window is shown, after the localisation pass.
-class WindowKeys : public QObject {
+void NameTextBoxes(frmMain& form) {
+    form.TransText->setAccessibleName(form.Label1->text());
+    form.RexText->setAccessibleName(form.Label2->text());
+}
+
+class WindowEvents : public QObject {
 public:
-    explicit WindowKeys(frmMain* form) : QObject(form), m_form(form) {}
+    explicit WindowEvents(frmMain* form) : QObject(form), m_form(form) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == m_form && event->type() == QEvent::Show) {
-            m_form->TransText->setAccessibleName(m_form->Label1->text());
-            m_form->RexText->setAccessibleName(m_form->Label2->text());
+            NameTextBoxes(*m_form);
             return false;
         }
         if (event->type() != QEvent::KeyPress) return false;
@@ -108,10 +112,10 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent), m_now(&QDateTime::currentDa
     setFont(DesignFont(8.0, false));
     BuildLayout();
     ConnectHandlers();
-    auto* keys = new WindowKeys(this);
-    installEventFilter(keys);
+    auto* events = new WindowEvents(this);
+    installEventFilter(events);
     for (QPushButton* b : {Connect, Disconnect, Transmition, Receive, Exit})
-        b->installEventFilter(keys);
+        b->installEventFilter(events);
 }
 
 frmMain::~frmMain() = default;
@@ -250,6 +254,7 @@ void frmMain::BuildLayout() {
     RexText->setFont(LayoutOwnFont(12.0));
     Label1->setBuddy(TransText);
     Label2->setBuddy(RexText);
+    NameTextBoxes(*this);
     Receive =
         button(this, "Receive", "Receive", "Receive from MCU to PC", {4680, 4320, 1095, 375, 6});
     ProgressBar1 =
