@@ -112,8 +112,9 @@ private slots:
     }
 
     void labelsPointAtTheirBoxes() {
-        for (auto [label, box] : {std::pair<QLabel*, QLineEdit*>{form->Label1, form->TransText},
-                                  {form->Label2, form->RexText}}) {
+        for (auto [label, box] : {std::pair<QLabel*, QWidget*>{form->Label1, form->TransText},
+                                  {form->Label2, form->RexText},
+                                  {form->Label3, form->ProgressBar1}}) {
             const auto rels = Iface(label)->relations(QAccessible::Labelled);
             QCOMPARE(rels.size(), 1);
             QCOMPARE(rels.first().first->object(), box);
@@ -157,6 +158,7 @@ private slots:
     }
 
     void progressValueInPercent() {
+        QCOMPARE(Iface(form->ProgressBar1)->text(QAccessible::Name), QString("Process progress :"));
         QAccessibleValueInterface* value = Iface(form->ProgressBar1)->valueInterface();
         QVERIFY(value);
         QCOMPARE(value->minimumValue().toDouble(), 0.0);

@@ -72,12 +72,13 @@ void Group(QObject* owner, std::initializer_list<QRadioButton*> options) {
 
 // Return and Enter click the focused command button, as on the platform the
 // layout comes from; Qt leaves them to default buttons, which are drawn
-// differently. The text boxes take their names from the labels on their
-// rows, which lie in a frame rather than beside them: the names are taken
-// again when the window is shown, after the localisation pass.
-void NameTextBoxes(frmMain& form) {
+// differently. The text boxes and the progress bar take their names from the
+// labels on their rows, which lie in a frame rather than beside them: the
+// names are taken again when the window is shown, after the localisation pass.
+void NameFromLabels(frmMain& form) {
     form.TransText->setAccessibleName(form.Label1->text());
     form.RexText->setAccessibleName(form.Label2->text());
+    form.ProgressBar1->setAccessibleName(form.Label3->text());
 }
 
 class WindowEvents : public QObject {
@@ -87,7 +88,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == m_form && event->type() == QEvent::Show) {
-            NameTextBoxes(*m_form);
+            NameFromLabels(*m_form);
             return false;
         }
         if (event->type() != QEvent::KeyPress) return false;
@@ -254,12 +255,13 @@ void frmMain::BuildLayout() {
     RexText->setFont(LayoutOwnFont(12.0));
     Label1->setBuddy(TransText);
     Label2->setBuddy(RexText);
-    NameTextBoxes(*this);
     Receive =
         button(this, "Receive", "Receive", "Receive from MCU to PC", {4680, 4320, 1095, 375, 6});
     ProgressBar1 =
         place(new ProgressBar(this), "ProgressBar1", "ProgressBar", {2160, 5040, 2175, 255, 7});
     ProgressBar1->setToolTip(QStringLiteral("Communication progress"));
+    Label3->setBuddy(ProgressBar1);
+    NameFromLabels(*this);
     Exit = button(this, "Exit", "Exit", "Quit this program", {4680, 4920, 1095, 375, 15});
 
     LEDState = frame(this, "LEDState", "Receive LED Status", "", {360, 5640, 5655, 1215, 23});
