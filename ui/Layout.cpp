@@ -70,17 +70,19 @@ void Group(QObject* owner, std::initializer_list<QRadioButton*> options) {
     });
 }
 
-// Return and Enter click the focused command button, as on the platform the
-// layout comes from; Qt leaves them to default buttons, which are drawn
-// differently. The text boxes and the progress bar take their names from the
-// labels on their rows, which lie in a frame rather than beside them: the
-// names are taken again when the window is shown, after the localisation pass.
+// The text boxes and the progress bar take their names from the labels on
+// their rows: Qt looks for a buddy label only beside a control, and these lie
+// in a frame.
 void NameFromLabels(frmMain& form) {
     form.TransText->setAccessibleName(form.Label1->text());
     form.RexText->setAccessibleName(form.Label2->text());
     form.ProgressBar1->setAccessibleName(form.Label3->text());
 }
 
+// Return and Enter click the focused command button, as on the platform the
+// layout comes from; Qt leaves them to default buttons, which are drawn
+// differently. The names from the labels are taken again when the window is
+// shown, after the localisation pass.
 class WindowEvents : public QObject {
 public:
     explicit WindowEvents(frmMain* form) : QObject(form), m_form(form) {}
