@@ -410,3 +410,24 @@ def region_pixels(rect):
     x, y, w, h = rect
     return [[tuple(shot[((y + j) * width + x + i) * 3:((y + j) * width + x + i) * 3 + 3])
              for i in range(w)] for j in range(h)]
+
+
+class DescriptionChanges:
+    """The description changes the program announces over AT-SPI, as
+    (name, description) pairs, from when this is made."""
+
+    def __init__(self):
+        self.seen = []
+        self.listener = Atspi.EventListener.new(
+            lambda e: self.seen.append((e.source.get_name(), e.source.get_description())))
+        self.listener.register("object:property-change:accessible-description")
+
+    def take(self, settle=1.0):
+        """What arrived so far, after settle seconds of delivering events."""
+        from gi.repository import GLib
+        end = time.monotonic() + settle
+        while time.monotonic() < end:
+            GLib.MainContext.default().iteration(False)
+            time.sleep(0.01)
+        seen, self.seen = self.seen, []
+        return seen

@@ -17,9 +17,10 @@ import tempfile
 import termios
 import time
 
-from desktop import (BLACK, BOARD, GREEN, TWIPS_PER_PIXEL, Atspi, Control, Failure, Velmora, alive,
-                     children, descendants, do_action, expect, find_node, main, node,
-                     read_placement, region_pixels, run, tree_nodes, wait_for, write_placement)
+from desktop import (BLACK, BOARD, GREEN, TWIPS_PER_PIXEL, Atspi, Control, DescriptionChanges,
+                     Failure, Velmora, alive, children, descendants, do_action, expect, find_node,
+                     main, node, read_placement, region_pixels, run, tree_nodes, wait_for,
+                     write_placement)
 
 BUILD = os.environ.get("VELMORA_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 PROGRAM = os.path.join(BUILD, "velmora")
@@ -320,6 +321,7 @@ def accessible_run():
     expect("status bar panels", status_bar(app)[1],
            ["Status:Disconnect", "Settings: 9600,n,8,1", "Timer:"])
 
+    changes = DescriptionChanges()
     connect(app)
     send(app, "A")
     # At this size the bar covers the received lamps: the tree tells them.
@@ -327,6 +329,12 @@ def accessible_run():
     app.wait_text("RexText", "U")
     wait_for("tree after the exchange", lambda: check_tree_quietly(app, "connected", "A", "U"))
     check_tree(app, "connected", "A", "U")
+    # Each change is announced once, and only the changes.
+    expect("description changes announced", sorted(changes.take()), sorted(
+        [("Connection", "connected"), ("Transmission LED Status", "code 65, 0x41, 01000001"),
+         ("Receive LED Status", "code 85, 0x55, 01010101")]
+        + [(f"Transmitted bit {k}" + {0: " (LSB)"}.get(k, ""), "lit") for k in (0, 6)]
+        + [(f"Received bit {k}" + {0: " (LSB)"}.get(k, ""), "lit") for k in (0, 2, 4, 6)]))
 
     app["Disconnect"].click()
     app.wait_text("Timer", "Timer:")
@@ -405,8 +413,9 @@ def keyboard_and_toggle():
 
     do_action(find_node(app, "radio button", "COM2"), "Toggle")
     app.wait_text("Status", "Status:COM2")
-    expect("COM2 checked", "checked" in node(find_node(app, "radio button", "COM2"))["states"], True)
-    expect("COM1 checked", "checked" in node(find_node(app, "radio button", "COM1"))["states"], False)
+    checked = [name for name in ("COM1", "COM2")
+               if "checked" in node(find_node(app, "radio button", name))["states"]]
+    expect("port options checked", checked, ["COM2"])
     app.type_into("TransText", "K")
     app["Transmission"].click()
     got = b""
