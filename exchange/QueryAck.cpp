@@ -8,10 +8,10 @@ void frmMain::QueryAck(const QString& QueryChar) {
     QueryLoopCt = 0;
     while (QueryLoopCt < 1000) {
         if (MSComm1->Input() == QueryChar) {
-            ProgressBar1->setValue(100.0f);
+            ProgressBar1->setFraction(100.0f);
             return;
         }
         ++QueryLoopCt;
-        ProgressBar1->setValue(float(double(QueryLoopCt) / 1000.0 * 100.0));
+        ProgressBar1->setFraction(float(double(QueryLoopCt) / 1000.0 * 100.0));
     }
 }

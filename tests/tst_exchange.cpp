@@ -404,8 +404,8 @@ private slots:
         QFETCH(bool, matched);
         QFETCH(QByteArray, left);
         if (!waiting.isEmpty()) boardSends(waiting);
-        form->QueryLoopCt = 555;              // overwritten from the first step
-        form->ProgressBar1->setValue(37.5f);  // not reset: first change is a wait's own
+        form->QueryLoopCt = 555;                 // overwritten from the first step
+        form->ProgressBar1->setFraction(37.5f);  // not reset: first change is a wait's own
         BarRecorder bar(form->ProgressBar1);
 
         form->QueryAck(queryChar);
@@ -510,7 +510,7 @@ private slots:
         QFETCH(int, error);
         if (failAfter < 0) form->Disconnect_Click();
         form->QueryLoopCt = 77;
-        form->ProgressBar1->setValue(42.5f);
+        form->ProgressBar1->setFraction(42.5f);
         BarRecorder bar(form->ProgressBar1);
         bar.onChange = [&](int tenths) {
             if (tenths != failAfter) return;

@@ -350,13 +350,13 @@ private slots:
         // Every value a wait produces lands on its own tenth; truncation misses many.
         for (int k = 0; k <= 1000; ++k) {
             const float v = float(double(k) / 1000.0 * 100.0);
-            bar.setValue(v);
+            bar.setFraction(v);
             QCOMPARE(bar.Value(), v);
             QCOMPARE(bar.QProgressBar::value(), k);
         }
-        bar.setValue(0.149f);
+        bar.setFraction(0.149f);
         QCOMPARE(bar.QProgressBar::value(), 1);
-        QVERIFY_THROWS_EXCEPTION(std::exception, bar.setValue(100.5f));
+        QVERIFY_THROWS_EXCEPTION(std::exception, bar.setFraction(100.5f));
     }
 
     void statusBarStaysAtBottom() {

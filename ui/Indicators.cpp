@@ -44,6 +44,13 @@ void frmMain::SetLampRow(const std::array<Shape*, 8>& row, const QString& Code) 
     // Only the low byte of the code counts.
     const int v = CodePage::FirstCharCode(Code);
     for (int k = 0; k < 8; ++k) row[k]->setFillColor((v >> k) & 1 ? Lit : Dark);
+    // The code as a reader without the colours gets it.
+    const int low = v & 0xFF;
+    row[0]->parentWidget()->setAccessibleDescription(
+        QStringLiteral("code %1, 0x%2, %3")
+            .arg(low)
+            .arg(QStringLiteral("%1").arg(low, 2, 16, QLatin1Char('0')).toUpper())
+            .arg(low, 8, 2, QLatin1Char('0')));
 }
 
 void frmMain::UpdateLED(const QString& Code) {

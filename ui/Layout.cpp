@@ -1,5 +1,6 @@
 // The window's controls, built from the designed layout (all in twips).
 #include "serial/MSComm.h"
+#include "ui/Accessibility.h"
 #include "ui/AppInfo.h"
 #include "ui/ErrorReport.h"
 #include "ui/ProgressBar.h"
@@ -10,6 +11,7 @@
 
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,15 +59,66 @@ QFont LayoutOwnFont(double points) {
 void Group(QObject* owner, std::initializer_list<QRadioButton*> options) {
     auto* group = new QButtonGroup(owner);
     for (QRadioButton* option : options) group->addButton(option);
+    // Tab enters a group at its selected option; the arrows move inside it.
+    // Qt arranges this only when an option takes the focus, so an option
+    // selected otherwise (at start, by an assistive action) would leave Tab
+    // landing on the group's first option.
+    QObject::connect(group, &QButtonGroup::buttonToggled, owner, [group](QAbstractButton*, bool) {
+        QAbstractButton* selected = group->checkedButton();
+        for (QAbstractButton* b : group->buttons())
+            b->setFocusPolicy(!selected || b == selected ? Qt::StrongFocus : Qt::ClickFocus);
+    });
 }
+
+// The text boxes and the progress bar take their names from the labels on
+// their rows: Qt looks for a buddy label only beside a control, and these lie
+// in a frame.
+void NameFromLabels(frmMain& form) {
+    form.TransText->setAccessibleName(form.Label1->text());
+    form.RexText->setAccessibleName(form.Label2->text());
+    form.ProgressBar1->setAccessibleName(form.Label3->text());
+}
+
+// Return and Enter click the focused command button, as on the platform the
+// layout comes from; Qt leaves them to default buttons, which are drawn
+// differently. The names from the labels are taken again when the window is
+// shown, after the localisation pass.
+class WindowEvents : public QObject {
+public:
+    explicit WindowEvents(frmMain* form) : QObject(form), m_form(form) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_form && event->type() == QEvent::Show) {
+            NameFromLabels(*m_form);
+            return false;
+        }
+        if (event->type() != QEvent::KeyPress) return false;
+        auto* button = qobject_cast<QPushButton*>(watched);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (!button || (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+            (key->modifiers() & ~Qt::KeypadModifier) || key->isAutoRepeat())
+            return false;
+        button->click();
+        return true;
+    }
+
+private:
+    frmMain* m_form;
+};
 
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent), m_now(&QDateTime::currentDateTime) {
+    Accessibility::InstallFactory();
     setWindowTitle(QString::fromLatin1(AppTitle));
     setFont(DesignFont(8.0, false));
     BuildLayout();
     ConnectHandlers();
+    auto* events = new WindowEvents(this);
+    installEventFilter(events);
+    for (QPushButton* b : {Connect, Disconnect, Transmition, Receive, Exit})
+        b->installEventFilter(events);
 }
 
 frmMain::~frmMain() = default;
@@ -120,21 +173,26 @@ void frmMain::BuildLayout() {
     Frame1 = frame(this, "Frame1", "COM port", "Com port selection ", {360, 120, 1695, 1815, 8});
     COM1 = option(this, "COM1", "COM1", {720, 480, 1095, 375, 1});
     COM2 = option(this, "COM2", "COM2", {720, 1080, 1215, 615, 2});
-    COM1->setChecked(true);
     Group(this, {COM1, COM2});
+    COM1->setChecked(true);  // after grouping, or the group's keyboard focus misses it
 
     Frame2 = frame(this, "Frame2", "Baoud rate", "Comport baoud rate setting",
                    {2160, 120, 1815, 1815, 9});
     BaoudRate4800 = option(Frame2, "BaoudRate4800", "4800", {360, 360, 1215, 375, 10});
     BaoudRate9600 = option(Frame2, "BaoudRate9600", "9600", {360, 720, 1335, 495, 11});
     BaoudRate144000 = option(Frame2, "BaoudRate144000", "14400", {360, 1200, 975, 375, 12});
-    BaoudRate9600->setChecked(true);
     Group(this, {BaoudRate4800, BaoudRate9600, BaoudRate144000});
+    BaoudRate9600->setChecked(true);
 
     Frame3 = frame(this, "Frame3", "Communication status", "Com port connection status",
                    {4080, 120, 1935, 1815, 13});
     ConnectState = lamp(Frame3, "ConnectState", {720, 360, 375, 255, -1});
     ConnectState->setFillColor(QColor(255, 0, 0));
+    ConnectState->setAccessibleName(QStringLiteral("Connection"));
+    ConnectState->setStateWords(
+        {{QColor(0, 0, 0), QStringLiteral("not connected")},
+         {QColor(0, 255, 0), QStringLiteral("connected")},
+         {QColor(255, 0, 0), QStringLiteral("port could not be opened again")}});
     Connect = button(Frame3, "Connect", "Connect", "Connected COM port", {360, 840, 1095, 375, 14});
     Disconnect = button(Frame3, "Disconnect", "Disconnect", "Disconnected COM port",
                         {360, 1320, 1095, 375, 22});
@@ -172,6 +230,14 @@ void frmMain::BuildLayout() {
                       {b.left, 360, b.width, 255, received ? b.receivedTab : b.transmittedTab});
             lamps[k] = lamp(rowFrame, received ? receivedLamps[k] : transmittedLamps[k],
                             {4560.0 - 360.0 * k, 720, 375, 255, -1});
+            QString name =
+                QStringLiteral("%1 bit %2")
+                    .arg(received ? QStringLiteral("Received") : QStringLiteral("Transmitted"))
+                    .arg(k);
+            if (k == 0 || k == 7) name += QStringLiteral(" (%1)").arg(QLatin1String(b.caption));
+            lamps[k]->setAccessibleName(name);
+            lamps[k]->setStateWords({{QColor(0, 0, 0), QStringLiteral("dark")},
+                                     {QColor(255, 0, 0), QStringLiteral("lit")}});
         }
     };
 
@@ -189,11 +255,15 @@ void frmMain::BuildLayout() {
                          {4680, 3720, 1095, 375, 5});
     RexText = textBox("RexText", {2160, 4320, 2175, 375, 4});
     RexText->setFont(LayoutOwnFont(12.0));
+    Label1->setBuddy(TransText);
+    Label2->setBuddy(RexText);
     Receive =
         button(this, "Receive", "Receive", "Receive from MCU to PC", {4680, 4320, 1095, 375, 6});
     ProgressBar1 =
         place(new ProgressBar(this), "ProgressBar1", "ProgressBar", {2160, 5040, 2175, 255, 7});
     ProgressBar1->setToolTip(QStringLiteral("Communication progress"));
+    Label3->setBuddy(ProgressBar1);
+    NameFromLabels(*this);
     Exit = button(this, "Exit", "Exit", "Quit this program", {4680, 4920, 1095, 375, 15});
 
     LEDState = frame(this, "LEDState", "Receive LED Status", "", {360, 5640, 5655, 1215, 23});
@@ -227,12 +297,15 @@ void frmMain::BuildLayout() {
     MSComm1->setProperty("Tag", QString());
     m_controls.append(MSComm1);
 
-    // Controls lying over a frame without belonging to it are drawn in front.
+    // Controls lying over a frame without belonging to it are drawn in front,
+    // and the status bar in front of everything: a short window has controls
+    // under it.
     for (QWidget* w : {static_cast<QWidget*>(COM1), static_cast<QWidget*>(COM2),
                        static_cast<QWidget*>(TransText), static_cast<QWidget*>(RexText),
                        static_cast<QWidget*>(ProgressBar1), static_cast<QWidget*>(Transmition),
                        static_cast<QWidget*>(Receive), static_cast<QWidget*>(Exit)})
         w->raise();
+    sbStatusBar->raise();
 
     std::stable_sort(tabbed.begin(), tabbed.end(),
                      [](const Designed& a, const Designed& b) { return a.tab < b.tab; });

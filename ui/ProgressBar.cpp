@@ -9,7 +9,7 @@ ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
     setTextVisible(false);  // repainting the percentage text slows a busy wait
 }
 
-void ProgressBar::setValue(float value) {
+void ProgressBar::setFraction(float value) {
     if (!(value >= 0.0f && value <= 100.0f))
         throw std::out_of_range("progress bar value outside 0 to 100");
     m_value = value;

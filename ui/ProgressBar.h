@@ -9,7 +9,9 @@ class ProgressBar : public QProgressBar {
 public:
     explicit ProgressBar(QWidget* parent = nullptr);
     float Value() const { return m_value; }
-    void setValue(float value);
+    // Not setValue: that would hide QProgressBar::setValue(int), which
+    // counts tenths.
+    void setFraction(float value);
 
 private:
     float m_value = 0.0f;

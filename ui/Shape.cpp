@@ -1,5 +1,6 @@
 #include "ui/Shape.h"
 
+#include <QAccessible>
 #include <QPainter>
 
 Shape::Shape(QWidget* parent) : QWidget(parent) {}
@@ -8,6 +9,20 @@ void Shape::setFillColor(const QColor& color) {
     if (color == m_fill) return;
     m_fill = color;
     update();
+    if (!m_words.isEmpty()) {
+        QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
+}
+
+void Shape::setStateWords(QList<StateWord> words) {
+    m_words = std::move(words);
+}
+
+QString Shape::stateWord() const {
+    for (const StateWord& s : m_words)
+        if (s.fill == m_fill) return s.word;
+    return QString();
 }
 
 void Shape::paintEvent(QPaintEvent*) {

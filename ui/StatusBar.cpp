@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 StatusBar::StatusBar(QWidget* parent) : QFrame(parent) {
+    // Opaque: what lies under the bar in a short window must not show through.
+    setAutoFillBackground(true);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 1, 0, 0);
     row->setSpacing(2);

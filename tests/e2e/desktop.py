@@ -213,7 +213,7 @@ class Velmora:
                 panels.append(acc)
         for panel in panels:
             name = panel.get_name()
-            shapes = [Control(c) for c in descendants(panel) if c.get_role() == Atspi.Role.FILLER]
+            shapes = [Control(c) for c in descendants(panel) if c.get_role() == Atspi.Role.IMAGE]
             shapes.sort(key=lambda c: -c.rect()[0])
             if name in ("Transmission LED Status", "Receive LED Status") and len(shapes) == 8:
                 prefix = "TLED" if name.startswith("Transmission") else "LED"
@@ -227,7 +227,7 @@ class Velmora:
                 if label.text() == caption:
                     row = label.centre()[1]
                     found[box] = min(boxes, key=lambda b: abs(b.centre()[1] - row))
-        bar = [lab for lab in labels if lab.acc.get_parent().get_role() == Atspi.Role.FRAME]
+        bar = [lab for lab in labels if lab.acc.get_parent().get_role() == Atspi.Role.STATUS_BAR]
         bar.sort(key=lambda lab: lab.rect()[0])
         if len(bar) == 3:
             found.update(zip(("Status", "Settings", "Timer"), bar))
@@ -367,3 +367,67 @@ def main(scenarios):
             desktop.close()
     print(f"{sys.argv[1]}: passed", flush=True)
     return 0
+
+
+# --- What a screen reader receives ---------------------------------------------
+
+def node(acc):
+    """One accessible as a screen reader gets it: role, name, description,
+    the states that matter here."""
+    acc.clear_cache()
+    states = acc.get_state_set()
+    wanted = {"checked": Atspi.StateType.CHECKED, "focused": Atspi.StateType.FOCUSED,
+              "modal": Atspi.StateType.MODAL}
+    return {"role": acc.get_role_name(), "name": acc.get_name(),
+            "description": acc.get_description(),
+            "states": {k for k, v in wanted.items() if states.contains(v)}}
+
+
+def tree_nodes(app):
+    """Every node of the program's tree, the window first."""
+    window = app.app.get_child_at_index(0)
+    return [window] + list(descendants(window))
+
+
+def find_node(app, role, name=None):
+    for acc in tree_nodes(app):
+        if acc.get_role_name() == role and (name is None or acc.get_name() == name):
+            return acc
+    raise Failure(f"no {role} named {name!r} in the accessible tree")
+
+
+def do_action(acc, action):
+    """Runs an accessible action (AT-SPI Action interface), as a screen reader does."""
+    names = [Atspi.Action.get_action_name(acc, i) for i in range(Atspi.Action.get_n_actions(acc))]
+    if action not in names:
+        raise Failure(f"{acc.get_name()!r} has no action {action!r} (has {names})")
+    Atspi.Action.do_action(acc, names.index(action))
+
+
+def region_pixels(rect):
+    """The screen's pixels inside rect (x, y, w, h), row by row, as RGB triples."""
+    width, shot = screen_pixels()
+    x, y, w, h = rect
+    return [[tuple(shot[((y + j) * width + x + i) * 3:((y + j) * width + x + i) * 3 + 3])
+             for i in range(w)] for j in range(h)]
+
+
+class DescriptionChanges:
+    """The description changes the program announces over AT-SPI, as
+    (name, description) pairs, from when this is made."""
+
+    def __init__(self):
+        self.seen = []
+        self.listener = Atspi.EventListener.new(
+            lambda e: self.seen.append((e.source.get_name(), e.source.get_description())))
+        self.listener.register("object:property-change:accessible-description")
+
+    def take(self, settle=1.0):
+        """What arrived so far, after settle seconds of delivering events."""
+        from gi.repository import GLib
+        end = time.monotonic() + settle
+        while time.monotonic() < end:
+            GLib.MainContext.default().iteration(False)
+            time.sleep(0.01)
+        seen, self.seen = self.seen, []
+        return seen

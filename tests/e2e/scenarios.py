@@ -15,9 +15,11 @@ import signal
 import sys
 import tempfile
 import termios
+import time
 
-from desktop import (BLACK, BOARD, GREEN, TWIPS_PER_PIXEL, Atspi, Control, Failure, Velmora, alive,
-                     children, descendants, expect, main, read_placement, run, wait_for,
+from desktop import (BLACK, BOARD, GREEN, TWIPS_PER_PIXEL, Atspi, Control, DescriptionChanges,
+                     Failure, Velmora, alive, children, descendants, do_action, expect, find_node,
+                     main, node, read_placement, region_pixels, run, tree_nodes, wait_for,
                      write_placement)
 
 BUILD = os.environ.get("VELMORA_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
@@ -191,6 +193,8 @@ def busy_port():
     second["Connect"].click()
     box = wait_for("message box of the second window", lambda: message_box(second))
     expect("message box title", box.get_name(), "Error Message")
+    expect("message box modal", "modal" in node(box)["states"], True)
+    expect("message box description", box.get_description(), " COM1 has been useing !")
     texts = [c.get_name() for c in descendants(box) if c.get_role() == Atspi.Role.LABEL]
     expect("message box text", " COM1 has been useing !" in texts, True)
     second.wait_text("MessageText", " COM1 already open ")
@@ -234,11 +238,29 @@ def board_dies():
 
 def screenshot():
     """Not a check: the README's picture of the window talking to the board,
-    written to VELMORA_SCREENSHOT (scripts/screenshot.sh)."""
-    app = on_board(home("user", 1500), "shot.log")
-    connect(app)
-    send(app, "A")
-    receive(app, "U", {0, 2, 4, 6})
+    written to VELMORA_SCREENSHOT (scripts/screenshot.sh). With VELMORA_XFT_DPI
+    the X resource Xft.dpi is set first (Qt reads it for its logical DPI) and
+    the window keeps its default size."""
+    dpi = os.environ.get("VELMORA_XFT_DPI")
+    if dpi:
+        run("xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER",
+            f"Xft.dpi:\t{dpi}\n")
+    app = on_board(os.path.join(WORK, "fresh") if dpi else home("user", 1500), "shot.log")
+    if dpi:
+        # At the default size the bar covers the received lamps, and at a
+        # scale factor the places read over AT-SPI are not screen pixels:
+        # the buttons are pressed through their accessible actions.
+        do_action(app["Connect"].acc, "Press")
+        app.wait_text("Status", "Status:COM1")
+        Atspi.EditableText.set_text_contents(app["TransText"].acc, "A")
+        do_action(app["Transmission"].acc, "Press")
+        app.wait_text("MessageText", " Transmition <A> finish")
+        do_action(app["Receive"].acc, "Press")
+        app.wait_text("RexText", "U")
+    else:
+        connect(app)
+        send(app, "A")
+        receive(app, "U", {0, 2, 4, 6})
     app.wait_text("Timer", re.compile(r"Timer:0:0:[1-9]\d*"), timeout=5)
     run("xdotool", "mousemove", "0", "0")  # no hover highlight in the picture
     x, y, w, h = app.outer_frame()
@@ -247,11 +269,182 @@ def screenshot():
     close_and_check_board_stops(app)
 
 
+# The tree a screen reader receives, as (role, name, description) for the
+# nodes the program names itself; the descriptions follow the link and the
+# codes last shown.
+def expected_tree(connection, sent, received):
+    def code(c):
+        v = ord(c) if c else 0
+        return f"code {v}, 0x{v:02X}, {v:08b}"
+
+    def bits(row, c):
+        v = ord(c) if c else 0
+        return [("image", f"{row} bit {k}" + {0: " (LSB)", 7: " (MSB)"}.get(k, ""),
+                 "lit" if v >> k & 1 else "dark") for k in range(8)]
+
+    return ([("frame", "Velmora", ""),
+             ("text", "Transmition string :", ""),
+             ("text", "Receive string :", ""),
+             ("image", "Connection", connection),
+             ("panel", "Transmission LED Status", code(sent)),
+             ("panel", "Receive LED Status", code(received))]
+            + bits("Transmitted", sent) + bits("Received", received))
+
+
+def check_tree(app, connection, sent, received):
+    seen = [node(acc) for acc in tree_nodes(app)]
+    got = {(n["role"], n["name"]): n["description"] for n in seen}
+    for role, name, description in expected_tree(connection, sent, received):
+        expect(f"{role} {name!r} described", got.get((role, name)), description)
+    roles = [n["role"] for n in seen]
+    expect("one status bar in the tree", roles.count("status bar"), 1)
+    expect("no filler left in the tree", roles.count("filler"), 0)
+
+
+def status_bar(app):
+    bar = Control(find_node(app, "status bar"))
+    panels = [Control(bar.acc.get_child_at_index(i)) for i in range(bar.acc.get_child_count())]
+    return bar, [p.text() for p in panels]
+
+
+def accessible_run():
+    """The tree before and after Connect, sending "A" and receiving "U"; the
+    progress bar's range; the status bar's pixels at the default size and at
+    355 pixels high."""
+    app = on_board(os.path.join(WORK, "fresh"), "tree.log")  # no placement: the default size
+    app.wait_text("Status", "Status:Disconnect")
+    check_tree(app, "not connected", "", "")
+    bar = find_node(app, "progress bar")
+    expect("progress bar value and range", (Atspi.Value.get_current_value(bar),
+                                            Atspi.Value.get_minimum_value(bar),
+                                            Atspi.Value.get_maximum_value(bar)), (0.0, 0.0, 100.0))
+    expect("status bar panels", status_bar(app)[1],
+           ["Status:Disconnect", "Settings: 9600,n,8,1", "Timer:"])
+
+    changes = DescriptionChanges()
+    connect(app)
+    send(app, "A")
+    # At this size the bar covers the received lamps: the tree tells them.
+    app["Receive"].click()
+    app.wait_text("RexText", "U")
+    wait_for("tree after the exchange", lambda: check_tree_quietly(app, "connected", "A", "U"))
+    check_tree(app, "connected", "A", "U")
+    # Each change is announced once, and only the changes.
+    expect("description changes announced", sorted(changes.take()), sorted(
+        [("Connection", "connected"), ("Transmission LED Status", "code 65, 0x41, 01000001"),
+         ("Receive LED Status", "code 85, 0x55, 01010101")]
+        + [(f"Transmitted bit {k}" + {0: " (LSB)"}.get(k, ""), "lit") for k in (0, 6)]
+        + [(f"Received bit {k}" + {0: " (LSB)"}.get(k, ""), "lit") for k in (0, 2, 4, 6)]))
+
+    app["Disconnect"].click()
+    app.wait_text("Timer", "Timer:")
+    check_tree(app, "not connected", "A", "U")
+
+    # The bar must look the same whatever lies under it: nothing in a tall
+    # window, the received row's labels at the default size, the received
+    # lamps (lit on bits 0, 2, 4, 6) a little lower, buttons at 355 pixels.
+    run("xdotool", "mousemove", "0", "0")
+    default = status_bar(app)[0].rect()
+    client = client_height(app)
+    top = default[1] + default[3] - client  # the client area's top on screen
+    lamp = app["LED0"].rect()
+
+    def bar_at(height):
+        run("xdotool", "windowsize", str(app.window), str(default[2]), str(height))
+        wait_for(f"window {height} pixels high", lambda: client_height(app) == height
+                 and status_bar(app)[0].rect() == (default[0], top + height - default[3],
+                                                   default[2], default[3]))
+        time.sleep(0.3)  # drawn at the new size
+        return region_pixels(status_bar(app)[0].rect())
+
+    at_default = region_pixels(default)
+    reference = bar_at(client + 200)
+    same_pixels("status bar at the default size, against a tall window", at_default, reference)
+    over_lamps = bar_at(lamp[1] + lamp[3] - top + 2)
+    expect("lamp pixels inside the status bar over the lit lamps",
+           sum(px == (255, 0, 0) for row in over_lamps for px in row), 0)
+    same_pixels("status bar over the lamps, against a tall window", over_lamps, reference)
+    same_pixels("status bar at 355 pixels high, against a tall window", bar_at(355), reference)
+    close_and_check_board_stops(app)
+
+
+def same_pixels(what, got, want):
+    differ = sum(a != b for g, w in zip(got, want) for a, b in zip(g, w))
+    expect(f"{what}: pixels that differ", differ, 0)
+
+
+def client_height(app):
+    return int(re.search(r"^\s*Height:\s*(\d+)$", run("xwininfo", "-id", str(app.window)), re.M)[1])
+
+
+def check_tree_quietly(app, *args):
+    try:
+        seen = {(n["role"], n["name"]): n["description"] for n in map(node, tree_nodes(app))}
+        return all(seen.get((r, n)) == d for r, n, d in expected_tree(*args))
+    except Failure:
+        return False
+
+
+def keyboard_and_toggle():
+    """Tab into the speed group lands on 9600; Return on a focused Connect
+    connects; the Toggle action on COM2 moves the link to the board on COM2
+    (a pseudo-terminal this script plays)."""
+    master, slave = os.openpty()
+    tty = termios.tcgetattr(slave)
+    tty[3] &= ~(termios.ECHO | termios.ICANON)
+    tty[1] &= ~termios.OPOST
+    termios.tcsetattr(slave, termios.TCSANOW, tty)
+    app = Velmora([BOARD, "--firmware-dir", os.path.join(BUILD, "firmware"), "--", PROGRAM],
+                  {"XDG_CONFIG_HOME": home("user", 1500), "VELMORA_COM2": os.ttyname(slave)},
+                  os.path.join(WORK, "keys.log"))
+    app.wait_text("Status", "Status:Disconnect")
+    app["RexText"].click()
+    run("xdotool", "key", "Tab")
+    nine = find_node(app, "radio button", "9600")
+    wait_for("9600 focused", lambda: "focused" in node(nine)["states"])
+    print("ok - Tab into the speed group focuses 9600", flush=True)
+    expect("9600 checked", "checked" in node(nine)["states"], True)
+    run("xdotool", "key", "Tab")
+    button = find_node(app, "push button", "Connect")
+    wait_for("Connect focused", lambda: "focused" in node(button)["states"])
+    run("xdotool", "key", "Return")
+    app.wait_lamp("ConnectState", GREEN)
+    app.wait_text("Status", "Status:COM1")
+
+    do_action(find_node(app, "radio button", "COM2"), "Toggle")
+    app.wait_text("Status", "Status:COM2")
+    checked = [name for name in ("COM1", "COM2")
+               if "checked" in node(find_node(app, "radio button", name))["states"]]
+    expect("port options checked", checked, ["COM2"])
+    app.type_into("TransText", "K")
+    app["Transmission"].click()
+    got = b""
+
+    def heard():
+        nonlocal got
+        os.set_blocking(master, False)
+        try:
+            got += os.read(master, 64)
+        except BlockingIOError:
+            pass
+        return b"K" in got
+
+    wait_for("the board on COM2 receiving the text", heard)
+    print(f"ok - the board on COM2 received {got!r}", flush=True)
+
+    do_action(find_node(app, "radio button", "4800"), "Toggle")
+    app.wait_text("Settings", "Settings: 4800,n,8,1")
+    expect("COM2 line speed", termios.tcgetattr(slave)[5], termios.B4800)
+    close_and_check_board_stops(app)
+    os.close(master)
+    os.close(slave)
+
 if __name__ == "__main__":
     try:
         status = main({"typical_run": typical_run, "speed_change": speed_change,
                        "busy_port": busy_port, "board_dies": board_dies,
-                       "screenshot": screenshot})
+                       "screenshot": screenshot, "accessible_run": accessible_run,
+                       "keyboard_and_toggle": keyboard_and_toggle})
     finally:
         shutil.rmtree(WORK, ignore_errors=True)
     sys.exit(status)
