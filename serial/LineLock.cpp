@@ -46,7 +46,8 @@ qint64 pidIn(const QByteArray& content) {
         std::memcpy(&binary, content.constData(), sizeof binary);
         if (binary > 0) return binary;
     }
-    const QByteArray text = content.trimmed();
+    // Qt's lock files (QLockFile) add the program's name and host on lines of their own.
+    const QByteArray text = content.trimmed().split('\n').constFirst().trimmed();
     if (text.isEmpty() || text.size() > 20) return 0;
     for (char c : text)
         if (c < '0' || c > '9') return 0;

@@ -89,9 +89,10 @@ qint64 flockHolder(const struct stat& st) {
     const QByteArray where = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':' +
                              QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + ':' +
                              inode;
-    while (!f.atEnd()) {
-        const QList<QByteArray> f5 = f.readLine().simplified().split(' ');
-        // "1: FLOCK  ADVISORY  WRITE 1234 00:05:3 0 EOF"
+    // /proc files tell no size: read to the end rather than asking atEnd().
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QList<QByteArray> f5 = line.simplified().split(' ');
+        // "1: FLOCK  ADVISORY  WRITE 1234 00:1b:5 0 EOF"
         if (f5.size() >= 6 && f5[1] == "FLOCK" && f5[5] == where) return f5[4].toLongLong();
     }
     return 0;
