@@ -360,8 +360,13 @@ private slots:
         comm.setPortOpen(true);
         const QString text(256 * 1024, QLatin1Char('x'));
         comm.setOutput(text);
-        QCoreApplication::processEvents();
-        const int inDriver = board.pending();
+        // Until the line is full: the pseudo-terminal moves bytes to the
+        // board's side a little later, so wait until that settles.
+        int inDriver = -1;
+        while (inDriver != board.pending()) {
+            inDriver = board.pending();
+            QTest::qWait(50);
+        }
         QVERIFY2(inDriver < text.size(), "the line took everything: nothing to discard");
         QElapsedTimer t;
         t.start();
