@@ -26,8 +26,8 @@ struct Holder {
 
 // Looks at every lock file of the device. A live holder refuses; a stale file
 // (dead or impossible PID, garbage, a symlink) is removed where allowed and
-// otherwise ignored. ownPid: a lock naming this process counts as stale
-// unless heldHere says this process really holds the device.
+// otherwise ignored. A lock naming this process counts as stale (an earlier
+// run's) unless heldHere says this process really holds the device.
 Holder check(const QString& devicePath, bool heldHere);
 
 // Writes this process's lock file; returns its path, empty when none could be

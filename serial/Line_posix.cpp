@@ -252,7 +252,7 @@ Line::Refusal Line::open(const QString& path, const LineSettings& settings, QStr
     m_state = State::Open;
 
     if (!setFields(fd, settings)) {
-        release();
+        close();
         return refuse(Refusal::Settings, QStringLiteral("the line refused the settings"));
     }
 
