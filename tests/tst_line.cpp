@@ -426,6 +426,29 @@ private slots:
         if (way == QLatin1String("exit")) QVERIFY(!QFileInfo::exists(TestEnv::placementFile()));
     }
 
+    // kill -9 releases nothing: the lock file stays, naming a dead process,
+    // and the next open clears it as stale. (The exclusive-use flag stays on
+    // a pseudo-terminal whose slave another process keeps open, here this
+    // test; the kernel keeps refusing others until that side clears it.)
+    void killNineLeavesStaleLock() {
+        PtyBoard board;
+        QProcess* child =
+            startChild({QStringLiteral("SIGKILL"), lockDir.path()}, board.slavePath());
+        QVERIFY(waitLine(child, "connected"));
+        const QString lock = ownLock(lockDir.path(), board.slavePath());
+        const qint64 pid = child->processId();
+        ::kill(pid_t(pid), SIGKILL);
+        QVERIFY(child->waitForFinished(20000));
+        QCOMPARE(readFile(lock), asciiPid(pid));
+        QVERIFY(exclusive(board.slaveFd()));
+        MSComm comm;
+        TestEnv::setPortDevice(1, board.slavePath());
+        QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), 8005);
+        QCOMPARE(::ioctl(board.slaveFd(), TIOCNXCL), 0);
+        QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), 0);
+        QCOMPARE(readFile(lock), asciiPid(::getpid()));
+    }
+
     // As an unprivileged user (root would pass the checks): a live program's
     // lock refuses and stays; a stale one root left in the sticky lock folder
     // cannot be removed and does not block.
