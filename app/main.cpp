@@ -1,4 +1,5 @@
 #include "app/AppInfo.h"
+#include "app/Termination.h"
 #include "ui/ErrorReport.h"
 #include "ui/frmMain.h"
 
@@ -17,6 +18,7 @@ int main(int argc, char* argv[]) {
         ErrorReport::ReportCurrent(nullptr, std::current_exception());
         return 1;
     }
+    Termination::closeOnSignals(&form);
     form.show();
     return QApplication::exec();
 }
