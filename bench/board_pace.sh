@@ -2,7 +2,7 @@
 # The emulated board's own figures, as "name value" lines: the CPU time of its
 # processes (the script, s51 and socat) over IDLE_S seconds with nothing on the
 # line, then the round trip of 100 single characters, each sent once the
-# previous echo is back.
+# previous echo is back, and (paced) of 20 sent to a paused simulator.
 #   bench/board_pace.sh FIRMWARE-DIR IDLE_S [emulated-board options]
 set -u
 export LC_ALL=C
@@ -48,21 +48,47 @@ t1=$(ticks) w1=${EPOCHREALTIME/./}
 awk -v t=$((t1 - t0)) -v w=$((w1 - w0)) -v hz="$(getconf CLK_TCK)" \
     'BEGIN { printf "board_idle_cpu_percent %.2f\n", 100 * t / hz / (w / 1e6) }'
 
-# The round trip from an idle line, as a user's typing finds it: a pause
-# before each character. Letters only, never byte 0x18.
+sim=$(pgrep -P "$board" -x s51)
+paused() { [[ $(cut -d ' ' -f 3 "/proc/$sim/stat") == T ]]; }
+
+# Round trips of $1 single letters (never byte 0x18), in microseconds, one a
+# line; before each, $2: a command that waits. Characters lost are counted
+# in $work/lost.
 chars=abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ
-lost=0
-for ((i = 0; i < 100; i++)); do
-    sleep 0.0$((RANDOM % 9 + 1))
-    want=${chars:i%${#chars}:1}
-    start=${EPOCHREALTIME/./}
-    printf '%s' "$want" >&"$fd"
-    if IFS= read -r -N 1 -t 2 -u "$fd" c && [[ $c == "$want" ]]; then
-        echo $((${EPOCHREALTIME/./} - start))
-    else
-        lost=$((lost + 1))
-    fi
-done >"$work/rtt"
-sort -n "$work/rtt" | awk -v lost=$lost '{ v[NR] = $1 } END {
-    printf "board_echo_median_ms %.1f\nboard_echo_worst_ms %.1f\nboard_echo_lost %d\n",
-        (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1000, v[NR] / 1000, lost }'
+round_trips() {
+    local i want start c lost=0
+    for ((i = 0; i < $1; i++)); do
+        $2
+        want=${chars:i%${#chars}:1}
+        start=${EPOCHREALTIME/./}
+        printf '%s' "$want" >&"$fd"
+        if IFS= read -r -N 1 -t 2 -u "$fd" c && [[ $c == "$want" ]]; then
+            echo $((${EPOCHREALTIME/./} - start))
+        else
+            lost=$((lost + 1))
+        fi
+    done
+    echo "$lost" >"$work/lost"
+}
+# Prints NAME_median_ms, NAME_worst_ms and NAME_lost from round_trips' output.
+summary() {
+    sort -n | awk -v name="$1" -v lost="$(cat "$work/lost")" '{ v[NR] = $1 } END {
+        printf "%s_median_ms %.1f\n%s_worst_ms %.1f\n%s_lost %d\n", name,
+            (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1000, name, v[NR] / 1000, name, lost }'
+}
+# As typing finds it: a pause of 10 to 90 ms before each character.
+typing() { sleep 0.0$((RANDOM % 9 + 1)); }
+# From a paused simulator: the first character after a quiet spell.
+after_pause() {
+    local i
+    for ((i = 0; i < 100; i++)); do
+        paused && return 0
+        sleep 0.05
+    done
+}
+round_trips 100 typing >"$work/rtt"
+summary board_echo <"$work/rtt"
+if [[ " $* " != *" --full-speed "* ]]; then
+    round_trips 20 after_pause >"$work/rtt"
+    summary board_wake <"$work/rtt"
+fi

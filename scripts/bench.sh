@@ -70,6 +70,9 @@ paced_idle_cpu_percent=$(values board_idle_cpu_percent "$scratch/board-paced")
 paced_echo_median_ms=$(values board_echo_median_ms "$scratch/board-paced")
 paced_echo_worst_ms=$(values board_echo_worst_ms "$scratch/board-paced")
 paced_echo_lost=$(values board_echo_lost "$scratch/board-paced")
+wake_median_ms=$(values board_wake_median_ms "$scratch/board-paced")
+wake_worst_ms=$(values board_wake_worst_ms "$scratch/board-paced")
+wake_lost=$(values board_wake_lost "$scratch/board-paced")
 full_idle_cpu_percent=$(values board_idle_cpu_percent "$scratch/board-full")
 full_echo_median_ms=$(values board_echo_median_ms "$scratch/board-full")
 full_echo_worst_ms=$(values board_echo_worst_ms "$scratch/board-full")
@@ -105,6 +108,9 @@ row "Emulated board idle, paced (${idle} s; s51, socat, script)" "${paced_idle_c
 row "Emulated board echo, paced (median, worst of 100)" \
     "${paced_echo_median_ms} ms, ${paced_echo_worst_ms} ms, ${paced_echo_lost} lost" "≤ 50 ms, ≤ 100 ms, none lost" \
     "$(verdict "$paced_echo_median_ms $paced_echo_worst_ms $paced_echo_lost" 'split(x, v, " ") && v[1] <= 50 && v[2] <= 100 && v[3] == 0')"
+row "Emulated board echo, paced, each to a paused simulator (median, worst of 20)" \
+    "${wake_median_ms} ms, ${wake_worst_ms} ms, ${wake_lost} lost" "≤ 50 ms, ≤ 100 ms, none lost" \
+    "$(verdict "$wake_median_ms $wake_worst_ms $wake_lost" 'split(x, v, " ") && v[1] <= 50 && v[2] <= 100 && v[3] == 0')"
 row "Emulated board idle, --full-speed (${idle} s)" "${full_idle_cpu_percent} % of a core" \
     "for comparison" "-"
 row "Emulated board echo, --full-speed (median, worst of 100)" \
