@@ -13,7 +13,8 @@ bin=build-bench
 
 if [ "${1:-}" != --on-display ]; then
     cmake -S . -B "$bin" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    if ! cmake --build "$bin" --target help | grep -q '^window_probe:'; then
+    targets=$(cmake --build "$bin" --target help)
+    if ! grep -q '^window_probe:' <<<"$targets"; then
         echo "bench/window_probe was not configured: it needs the XCB headers (sudo apt-get install libxcb1-dev)" >&2
         exit 1
     fi
@@ -79,7 +80,8 @@ full_echo_worst_ms=$(values board_echo_worst_ms "$scratch/board-full")
 full_echo_lost=$(values board_echo_lost "$scratch/board-full")
 
 row() { printf '| %s | %s | %s | %s |\n' "$@"; }
-echo "Machine: $(nproc) CPUs, $(lscpu | sed -n 's/^Model name: *//p' | head -n 1)," \
+vm=$(lscpu | sed -n 's/^Hypervisor vendor: *\(.*\)/, virtual machine (\1)/p')
+echo "Machine: $(nproc) CPUs, $(lscpu | sed -n 's/^Model name: *//p' | head -n 1)$vm," \
     "load average $(cut -d' ' -f1-3 /proc/loadavg), $(date -u +%Y-%m-%d)"
 echo
 row Figure Measured Target Result
