@@ -1,6 +1,7 @@
 // Start-up, shutdown and the placement the window keeps between runs.
 #include "app/Module1.h"
 #include "app/Placement.h"
+#include "serial/Line.h"
 #include "serial/MSComm.h"
 #include "ui/AppInfo.h"
 #include "ui/ErrorReport.h"
@@ -132,6 +133,8 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 void frmMain::Exit_Click() {
-    // Ends at once: no close event, nothing written; the system releases the port.
+    // Ends at once: no close event, nothing written. The line goes with the
+    // process, released as other programs expect (flag, flock, lock file).
+    Line::releaseAll();
     std::_Exit(0);
 }

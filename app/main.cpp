@@ -1,3 +1,4 @@
+#include "app/Termination.h"
 #include "ui/AppInfo.h"
 #include "ui/ErrorReport.h"
 #include "ui/frmMain.h"
@@ -17,6 +18,7 @@ int main(int argc, char* argv[]) {
         ErrorReport::ReportCurrent(nullptr, std::current_exception());
         return 1;
     }
+    Termination::closeOnSignals(&form);
     form.show();
     return QApplication::exec();
 }

@@ -1,25 +1,10 @@
 #include "serial/MSComm.h"
 
 #include "serial/CodePage.h"
+#include "serial/Line.h"
+#include "serial/PortOrder.h"
 
-#include <QFile>
-#include <QMetaObject>
-#include <QSerialPort>
-#include <QSocketNotifier>
-
-#include <cerrno>
-#include <cstdlib>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-
-#ifdef Q_OS_LINUX
-#include <linux/serial.h>
-#endif
+#include <cstdio>
 
 namespace {
 
@@ -55,104 +40,6 @@ constexpr short MaxCommPort = 16;
 constexpr qsizetype ReadChunk = 4096;
 constexpr int MaxReadsPerDrain = 64;  // bounds one drain against an endless stream
 
-QSerialPort::Parity toQtParity(char parity) {
-    switch (parity) {
-        case 'e':
-            return QSerialPort::EvenParity;
-        case 'o':
-            return QSerialPort::OddParity;
-        case 'm':
-            return QSerialPort::MarkParity;
-        case 's':
-            return QSerialPort::SpaceParity;
-        default:
-            return QSerialPort::NoParity;
-    }
-}
-
-QSerialPort::StopBits toQtStopBits(StopBits stop) {
-    switch (stop) {
-        case StopBits::OneAndHalf:
-            return QSerialPort::OneAndHalfStop;
-        case StopBits::Two:
-            return QSerialPort::TwoStop;
-        case StopBits::One:
-            break;
-    }
-    return QSerialPort::OneStop;
-}
-
-// The speed table of <termios.h>, for reading back a standard speed when the
-// kernel's termios2 is not available.
-qint32 speedFromConstant(speed_t s) {
-    struct Entry {
-        speed_t constant;
-        qint32 baud;
-    };
-    static const Entry table[] = {
-        {B50, 50},         {B75, 75},     {B110, 110},   {B134, 134},     {B150, 150},
-        {B200, 200},       {B300, 300},   {B600, 600},   {B1200, 1200},   {B1800, 1800},
-        {B2400, 2400},     {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
-#ifdef B57600
-        {B57600, 57600},
-#endif
-#ifdef B115200
-        {B115200, 115200},
-#endif
-#ifdef B230400
-        {B230400, 230400},
-#endif
-#ifdef B460800
-        {B460800, 460800},
-#endif
-#ifdef B921600
-        {B921600, 921600},
-#endif
-    };
-    for (const Entry& e : table)
-        if (e.constant == s) return e.baud;
-    return 0;
-}
-
-#ifdef Q_OS_LINUX
-// The kernel's struct termios2 (the layout of <asm/termbits.h>, which cannot
-// be included together with <termios.h>). Its c_ospeed holds the real line
-// speed, custom speeds (BOTHER) included.
-#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || \
-    defined(__riscv) || defined(__s390__)
-#define VELMORA_HAVE_TERMIOS2 1
-struct KernelTermios2 {
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
-const unsigned long kGetTermios2 = _IOR('T', 0x2A, KernelTermios2);
-#endif
-#endif
-
-// Speed of the line behind fd as the driver reports it; 0 when unknown.
-qint32 lineSpeed(int fd, const termios& tio) {
-#ifdef VELMORA_HAVE_TERMIOS2
-    KernelTermios2 t2{};
-    if (::ioctl(fd, kGetTermios2, &t2) == 0 && t2.c_ospeed > 0) {
-        qint32 speed = qint32(t2.c_ospeed);
-        // The old custom-speed mechanism: B38400 stands for baud_base / divisor.
-        serial_struct ss{};
-        if (speed == 38400 && ::ioctl(fd, TIOCGSERIAL, &ss) == 0 &&
-            (ss.flags & ASYNC_SPD_MASK) == ASYNC_SPD_CUST && ss.custom_divisor > 0)
-            speed = ss.baud_base / ss.custom_divisor;
-        return speed;
-    }
-#endif
-    Q_UNUSED(fd);
-    return speedFromConstant(cfgetospeed(&tio));
-}
-
 // True when the line's settings are the wanted ones; a speed within 1 % counts
 // (a UART divisor rarely hits a custom speed exactly, and 1 % is well inside
 // what the other end tolerates).
@@ -175,19 +62,6 @@ void guarded(F&& f) noexcept {
     }
 }
 
-// Sets a flag for the life of the scope.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : m_flag(flag), m_old(flag) { m_flag = true; }
-    ~FlagScope() { m_flag = m_old; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& m_flag;
-    bool m_old;
-};
-
 }  // namespace
 
 MSCommError::MSCommError(int number, const QString& text)
@@ -197,22 +71,23 @@ void MSComm::raise(int number) {
     throw MSCommError(number, errorText(number));
 }
 
-MSComm::MSComm(QObject* parent) : QObject(parent), m_port(new QSerialPort(this)) {
+MSComm::MSComm(QObject* parent) : QObject(parent), m_line(new Line(this)) {
     m_inBuffer.reserve(InBufferSize);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
-    // Events of the port only ever record state: nothing thrown from them.
-    connect(m_port, &QSerialPort::readyRead, this, [this] {
-        guarded([this] {
-            if (!m_quiet) drainSystem();
-        });
-    });
-    connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-        guarded([&] { onPortError(int(error)); });
-    });
+    // Events of the line only ever record state: nothing thrown from them.
+    connect(m_line, &Line::readyRead, this, [this] { guarded([this] { drainSystem(); }); });
+    connect(m_line, &Line::readyWrite, this, [this] { guarded([this] { pushPending(); }); });
 }
 
 MSComm::~MSComm() {
     guarded([this] { closePort(); });
+}
+
+bool MSComm::hungUp() const {
+    return m_line->state() == Line::State::HungUp;
+}
+
+bool MSComm::lineGone() {
+    return m_line->checkGone();
 }
 
 // ---------------------------------------------------------------------------
@@ -227,7 +102,7 @@ void MSComm::setPortOpen(bool open) {
         if (m_open) closePort();
         return;
     }
-    if (m_open && !m_hungUp) return;  // already open: nothing to do
+    if (m_open && !hungUp()) return;  // already open: nothing to do
     if (m_open) closePort();          // the remains of a line that went away
     openPort();
 }
@@ -249,11 +124,7 @@ void MSComm::setSettings(const QString& settings) {
         m_settings = *wanted;
         return;
     }
-    if (m_hungUp) raise(8020);
-    if (lineGone()) {
-        handleHangUp();
-        raise(8020);
-    }
+    if (hungUp() || lineGone()) raise(8020);
     applySettings(*wanted);
 }
 
@@ -269,9 +140,9 @@ void MSComm::setInputMode(short mode) {
 
 QString MSComm::Input() {
     if (!m_open) raise(8012);
-    if (m_hungUp) raise(8020);
+    if (hungUp()) raise(8020);
     drainSystem();
-    if (m_hungUp) raise(8020);
+    if (hungUp()) raise(8020);
     if (m_pendingPos < m_pending.size())
         pushPending();  // keep sending while the caller holds the thread
 
@@ -284,23 +155,19 @@ QString MSComm::Input() {
 
 void MSComm::setOutput(const QString& text) {
     if (!m_open) raise(8012);
-    if (m_hungUp) raise(8021);
-    if (lineGone()) {
-        handleHangUp();
-        raise(8021);
-    }
+    if (hungUp() || lineGone()) raise(8021);
     const QByteArray bytes = CodePage::ToAnsi(text);
     if (bytes.isEmpty()) return;
     m_pending.append(bytes);
     pushPending();
-    if (m_hungUp) raise(8021);
+    if (hungUp()) raise(8021);
 }
 
 int MSComm::InBufferCount() {
     if (!m_open) raise(8012);
-    if (m_hungUp) raise(8020);
+    if (hungUp()) raise(8020);
     drainSystem();
-    if (m_hungUp) raise(8020);
+    if (hungUp()) raise(8020);
     return int(m_inBuffer.size());
 }
 
@@ -309,6 +176,8 @@ QString MSComm::devicePath(short port) {
     const QByteArray name = "VELMORA_COM" + QByteArray::number(port);
     const QString configured = qEnvironmentVariable(name.constData());
     if (!configured.isEmpty()) return configured;
+    const QStringList present = PortOrder::present();
+    if (port <= present.size()) return present.at(port - 1);
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);
 }
 
@@ -317,88 +186,54 @@ QString MSComm::devicePath(short port) {
 
 void MSComm::openPort() {
     const QString path = devicePath(m_commPort);
-    const QByteArray native = QFile::encodeName(path);
-
-    // What the device is decides the error: absent, not a serial device, no access.
-    if (native.isEmpty()) raise(8002);
-    struct stat st {};
-    if (::stat(native.constData(), &st) != 0) raise(errno == EACCES ? 8010 : 8002);
-    if (!S_ISCHR(st.st_mode)) raise(8010);
-    if (::access(native.constData(), R_OK | W_OK) != 0) raise(8010);
+    const QByteArray shown = path.toLocal8Bit();
     // termios has no 1.5 stop bits: the line cannot take these settings.
-    if (m_settings.stopBits == StopBits::OneAndHalf) raise(8015);
-
-    bool opened = false;
-    {
-        FlagScope quiet(m_quiet);
-        m_port->setPortName(path);
-        configurePort(m_settings);  // closed: only recorded, applied by open()
-        m_port->setFlowControl(QSerialPort::NoFlowControl);
-        m_port->setReadBufferSize(InBufferSize);
-        opened = m_port->open(QIODevice::ReadWrite);
+    if (m_settings.stopBits == StopBits::OneAndHalf) {
+        std::fprintf(stderr, "Velmora: COM%d (%s): no 1.5 stop bits on this system\n",
+                     int(m_commPort), shown.constData());
+        raise(8015);
     }
-    if (!opened) {
-        const QSerialPort::SerialPortError error = m_port->error();
-        {
-            FlagScope quiet(m_quiet);
-            m_port->clearError();
+
+    QString why;
+    Line::Refusal refusal = m_line->open(path, m_settings, &why);
+    if (refusal == Line::Refusal::None) {
+        // The line may quietly adjust what it cannot do; then the open fails.
+        const std::optional<LineSettings> line = m_line->current();
+        if (line && !sameLine(*line, m_settings)) {
+            m_line->close();
+            refusal = Line::Refusal::Settings;
+            why = QStringLiteral("the line does not hold %1").arg(Settings());
         }
-        switch (error) {
-            case QSerialPort::DeviceNotFoundError:
+    }
+    if (refusal != Line::Refusal::None) {
+        std::fprintf(stderr, "Velmora: COM%d (%s) not opened: %s\n", int(m_commPort),
+                     shown.constData(), qPrintable(why));
+        switch (refusal) {
+            case Line::Refusal::Absent:
                 raise(8002);
-            // Access was checked above, so a refusal now is the device's lock
-            // (another opener's lock file, or its exclusive-use flag).
-            case QSerialPort::PermissionError:
+            case Line::Refusal::Busy:
                 raise(8005);
+            case Line::Refusal::Settings:
+                raise(8015);
             default:
                 raise(8010);
         }
     }
-
-    const int fd = m_port->handle();
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1 && !(flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-
-    // The line may quietly adjust what it cannot do; then the open fails.
-    const std::optional<LineSettings> line = readLine();
-    if (line && !sameLine(*line, m_settings)) {
-        FlagScope quiet(m_quiet);
-        m_port->close();
-        m_port->clearError();
-        raise(8015);
-    }
+    std::fprintf(stderr, "Velmora: COM%d is %s\n", int(m_commPort), shown.constData());
 
     m_inBuffer.clear();
     m_pending.clear();
     m_pendingPos = 0;
     m_dropped = 0;
-    m_hungUp = false;
     m_open = true;
-
-    m_writeNotifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Write, this);
-    m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this,
-            [this] { guarded([this] { pushPending(); }); });
 }
 
 void MSComm::closePort() {
-    if (m_writeNotifier) {
-        m_writeNotifier->setEnabled(false);
-        m_writeNotifier->deleteLater();
-        m_writeNotifier = nullptr;
-    }
-    if (m_port->isOpen()) {
-        FlagScope quiet(m_quiet);
-        m_port->close();
-    }
-    {
-        FlagScope quiet(m_quiet);
-        m_port->clearError();
-    }
-    m_inBuffer.clear();
+    // Unsent output goes with the port: nothing waits for the line to drain.
     m_pending.clear();
     m_pendingPos = 0;
-    m_hungUp = false;
+    m_line->close();
+    m_inBuffer.clear();
     m_open = false;
 }
 
@@ -406,28 +241,12 @@ void MSComm::closePort() {
 // Receiving
 
 void MSComm::drainSystem() {
-    if (!m_open || m_hungUp || !m_port->isOpen()) return;
-
-    // Whatever QSerialPort took from the device came first.
-    if (m_port->bytesAvailable() > 0) {
-        const QByteArray buffered = m_port->readAll();
-        store(buffered.constData(), buffered.size());
-    }
-
-    const int fd = m_port->handle();
+    if (!m_open || hungUp()) return;
     char chunk[ReadChunk];
     for (int reads = 0; reads < MaxReadsPerDrain; ++reads) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n > 0) {
-            store(chunk, qsizetype(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        // With VMIN = VTIME = 0 an idle line reads 0 too; a line that went
-        // away reads 0 (hung up) or fails (EIO) and polls as hung up.
-        if (n < 0 || lineGone()) handleHangUp();
-        break;
+        const qsizetype n = m_line->read(chunk, sizeof chunk);
+        if (n <= 0) break;  // nothing more now, or the line went away
+        store(chunk, n);
     }
 }
 
@@ -442,22 +261,16 @@ void MSComm::store(const char* data, qsizetype size) {
 // Sending
 
 void MSComm::pushPending() {
-    if (!m_open || m_hungUp || !m_port->isOpen()) {
-        if (m_writeNotifier) m_writeNotifier->setEnabled(false);
+    if (!m_open || hungUp()) {
+        m_line->watchWrite(false);
         return;
     }
-    const int fd = m_port->handle();
     while (m_pendingPos < m_pending.size()) {
-        const ssize_t n = ::write(fd, m_pending.constData() + m_pendingPos,
-                                  size_t(m_pending.size() - m_pendingPos));
-        if (n > 0) {
-            m_pendingPos += qsizetype(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) break;
-        handleHangUp();  // EIO and the like: the device went away
-        return;
+        const qsizetype n =
+            m_line->write(m_pending.constData() + m_pendingPos, m_pending.size() - m_pendingPos);
+        if (n < 0) return;  // the line went away
+        if (n == 0) break;  // the driver is full
+        m_pendingPos += n;
     }
     if (m_pendingPos >= m_pending.size()) {
         m_pending.clear();
@@ -466,130 +279,32 @@ void MSComm::pushPending() {
         m_pending.remove(0, m_pendingPos);  // keep the sent head from piling up
         m_pendingPos = 0;
     }
-    if (m_writeNotifier) m_writeNotifier->setEnabled(!m_pending.isEmpty());
-}
-
-// ---------------------------------------------------------------------------
-// Hang-up
-
-bool MSComm::lineGone() const {
-    const int fd = m_port->isOpen() ? int(m_port->handle()) : -1;
-    if (fd < 0) return true;
-    pollfd p{fd, 0, 0};
-    if (::poll(&p, 1, 0) < 0) return false;
-    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
-void MSComm::handleHangUp() {
-    if (m_hungUp) return;
-    m_hungUp = true;
-    if (m_writeNotifier) m_writeNotifier->setEnabled(false);
-    // QSerialPort keeps reporting the dead line from its read notifier until
-    // it is closed. This may run inside one of its signals, so close it from
-    // the event loop; PortOpen stays true until the user sets it false.
-    QMetaObject::invokeMethod(
-        this, [this] { guarded([this] { releaseAfterHangUp(); }); }, Qt::QueuedConnection);
-}
-
-void MSComm::releaseAfterHangUp() {
-    if (!m_hungUp || !m_port->isOpen()) return;
-    FlagScope quiet(m_quiet);
-    m_port->close();
-    m_port->clearError();
-}
-
-void MSComm::onPortError(int error) {
-    if (m_quiet || !m_open || m_hungUp) return;
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError &&
-        error != QSerialPort::WriteError)
-        return;
-    // QSerialPort also fails when its read notifier fires after this
-    // component already took the bytes (EAGAIN, or 0 from an idle line), so
-    // look at the device before believing it went away.
-    drainSystem();
-    if (!m_hungUp && lineGone()) handleHangUp();
-    if (m_hungUp) return;
-    // A false alarm: QSerialPort may have stopped reading; start it again.
-    FlagScope quiet(m_quiet);
-    m_port->setReadBufferSize(InBufferSize);
-    if (m_port->bytesAvailable() == 0) {
-        char c = 0;
-        if (m_port->read(&c, 1) == 1) store(&c, 1);
-    }
+    m_line->watchWrite(!m_pending.isEmpty());
 }
 
 // ---------------------------------------------------------------------------
 // Line settings
-
-bool MSComm::configurePort(const LineSettings& wanted) {
-    FlagScope quiet(m_quiet);
-    return m_port->setBaudRate(wanted.baud) &&
-           m_port->setDataBits(QSerialPort::DataBits(wanted.dataBits)) &&
-           m_port->setParity(toQtParity(wanted.parity)) &&
-           m_port->setStopBits(toQtStopBits(wanted.stopBits));
-}
 
 void MSComm::applySettings(const LineSettings& wanted) {
     // termios has no 1.5 stop bits: refused before the line is touched.
     if (wanted.stopBits == StopBits::OneAndHalf) raise(8015);
 
     const LineSettings before = m_settings;
-    const bool ok = configurePort(wanted);
-    if (ok) {
-        const std::optional<LineSettings> line = readLine();
+    if (m_line->apply(wanted)) {
+        const std::optional<LineSettings> line = m_line->current();
         if (!line || sameLine(*line, wanted)) {
             m_settings = wanted;
             return;
         }
     } else {
-        if (lineGone()) {
-            handleHangUp();
-            raise(8020);
-        }
-        configurePort(before);  // put back what was there
+        if (lineGone()) raise(8020);
+        m_line->apply(before);  // put back what was there
     }
     // Refused: report what the line really has now.
-    std::optional<LineSettings> line = readLine();
+    std::optional<LineSettings> line = m_line->current();
     if (line && !sameLine(*line, before)) {
         if (line->baud <= 0) line->baud = before.baud;
         m_settings = *line;
     }
     raise(8015);
-}
-
-std::optional<SerialSettings::LineSettings> MSComm::readLine() const {
-    const int fd = m_port->isOpen() ? int(m_port->handle()) : -1;
-    if (fd < 0) return std::nullopt;
-    termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return std::nullopt;
-
-    LineSettings line;
-    switch (tio.c_cflag & CSIZE) {
-        case CS5:
-            line.dataBits = 5;
-            break;
-        case CS6:
-            line.dataBits = 6;
-            break;
-        case CS7:
-            line.dataBits = 7;
-            break;
-        default:
-            line.dataBits = 8;
-            break;
-    }
-    if (!(tio.c_cflag & PARENB)) {
-        line.parity = 'n';
-    } else {
-        const bool odd = (tio.c_cflag & PARODD) != 0;
-#ifdef CMSPAR
-        if (tio.c_cflag & CMSPAR)
-            line.parity = odd ? 'm' : 's';
-        else
-#endif
-            line.parity = odd ? 'o' : 'e';
-    }
-    line.stopBits = (tio.c_cflag & CSTOPB) ? StopBits::Two : StopBits::One;
-    line.baud = lineSpeed(fd, tio);  // 0 when the driver does not tell
-    return line;
 }

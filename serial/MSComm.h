@@ -9,8 +9,7 @@
 
 #include "serial/SerialSettings.h"
 
-class QSerialPort;
-class QSocketNotifier;
+class Line;
 
 // Errors raised by the serial component. The numbers follow the classic
 // communications control so that users of it recognise them:
@@ -42,8 +41,8 @@ private:
 };
 
 // The serial communications component of the main window. Polled from the
-// UI thread; unlike QSerialPort alone, Input and Output work while the caller
-// holds the thread, because they go to the device's descriptor directly.
+// UI thread; Input and Output work while the caller holds the thread, because
+// they go to the line's descriptor directly. Closing discards unsent output.
 class MSComm : public QObject {
     Q_OBJECT
 public:
@@ -78,7 +77,8 @@ public:
     quint64 droppedBytes() const { return m_dropped; }
     // Bytes waiting in the receive buffer (after draining the system).
     int InBufferCount();
-    // The device path behind a port number: VELMORA_COMn, else the system's name.
+    // The device path behind a port number: VELMORA_COMn, else the n-th serial
+    // port present (PortOrder), else /dev/ttyS(n-1).
     static QString devicePath(short port);
 
 private:
@@ -90,25 +90,18 @@ private:
     void drainSystem();
     void store(const char* data, qsizetype size);
     void pushPending();
-    bool lineGone() const;
-    void handleHangUp();
-    void releaseAfterHangUp();
-    void onPortError(int error);
+    bool hungUp() const;
+    bool lineGone();
     void applySettings(const LineSettings& wanted);
-    bool configurePort(const LineSettings& wanted);
-    std::optional<LineSettings> readLine() const;
 
-    QSerialPort* m_port;
+    Line* m_line;
     short m_commPort = 1;
     LineSettings m_settings;
     short m_inputLen = 0;
     short m_inputMode = comInputModeText;
-    bool m_open = false;    // what the user set PortOpen to
-    bool m_hungUp = false;  // the device went away while open
-    bool m_quiet = false;   // our own call into m_port is running: its errors are handled there
+    bool m_open = false;    // what the user set PortOpen to; the line's own state says the rest
     QByteArray m_inBuffer;  // oldest unread bytes first, at most InBufferSize
     QByteArray m_pending;   // bytes to send, oldest first; m_pendingPos of them already went
     qsizetype m_pendingPos = 0;
-    QSocketNotifier* m_writeNotifier = nullptr;
     quint64 m_dropped = 0;
 };

@@ -131,9 +131,11 @@ trap finish EXIT
 trap 'exit 1' INT TERM HUP
 
 # Starts a board with --print-path; sets board_pid, line, sim_pid, socat_pid.
+# launch: what runs the script (the board itself is then its child).
+launch=()
 start_board() {
     : >"$work/out"
-    "$BOARD" "${board_args[@]}" "$@" --print-path >"$work/out" 2>"$work/err" &
+    "${launch[@]}" "$BOARD" "${board_args[@]}" "$@" --print-path >"$work/out" 2>"$work/err" &
     board_pid=$!
     line=
     local i
@@ -153,7 +155,7 @@ ends_within() {
     local pid=$1 i
     for ((i = 0; i < $2 * 10; i++)); do
         if ! kill -0 "$pid" 2>/dev/null; then
-            wait "$pid"
+            { wait "$pid"; } 2>/dev/null
             ended=$?
             return 0
         fi
@@ -190,6 +192,138 @@ for baud in "${bauds[@]}"; do
         pass "$baud baud: TERM stops the board, s51 and socat"
     else
         flunk "$baud baud: after TERM: status '$ended', left: $(ps -o pid=,comm= -p "$pid,$sim_pid,$socat_pid" | tr '\n' ' ')"
+    fi
+done
+
+# --- Pacing -------------------------------------------------------------------
+
+# The state letter of process $1 (R, S, T for stopped...), empty when gone.
+state() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+    stat=${stat##*) }
+    echo "${stat%% *}"
+}
+# True when the paced board has paused its simulator within $1 seconds.
+paused_within() {
+    local i
+    for ((i = 0; i < $1 * 20; i++)); do
+        [[ $(state "$sim_pid") == T ]] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# Idle, the simulator is paused; the first character wakes it, and the board
+# answers as before.
+if start_board; then
+    open_line "$line"
+    if expect U && paused_within 3; then
+        pass "idle: the simulator is paused"
+        # Woken by the character, not by the next slice a second later.
+        woke=0
+        for c in x y z; do
+            paused_within 3 && send "$c" && expect "$c" 0.5 && woke=$((woke + 1))
+        done
+        if ((woke == 3)); then pass "paused: each character wakes the board and comes back"; else flunk "paused: $woke of 3 characters came back within 0.5 s"; fi
+    else
+        flunk "idle: greeting '$got', simulator state '$(state "$sim_pid")'"
+    fi
+    close_line
+    stop_board
+fi
+
+# --full-speed: never paused.
+if start_board --full-speed; then
+    open_line "$line"
+    expect U
+    if ! paused_within 2 && expect '' && send '?' && expect '?K'; then
+        pass "--full-speed: never paused, answers ? with ?K"
+    else
+        flunk "--full-speed: simulator state '$(state "$sim_pid")', got '$got'"
+    fi
+    close_line
+    stop_board
+fi
+
+# Stopped while its simulator is paused, by each signal, or its parent dying:
+# nothing stays behind, not even a paused s51. KILL leaves it no trap to run.
+for how in TERM INT HUP KILL parent; do
+    if [[ $how == parent ]]; then
+        # A parent that goes away without a word to the board.
+        bash -c '"$@" --print-path >"'"$work/out"'" 2>"'"$work/err"'" & wait' - "$BOARD" "${board_args[@]}" &
+        parent=$!
+        for ((i = 0; i < 100; i++)); do
+            board_pid=$(pgrep -P "$parent" -f emulated-board) && break
+            sleep 0.1
+        done
+        for ((i = 0; i < 100; i++)); do
+            sim_pid=$(pgrep -P "$board_pid" -x s51) && socat_pid=$(pgrep -P "$board_pid" -x socat) && break
+            sleep 0.1
+        done
+    else
+        # A background job ignores INT, and the script could not trap it; a
+        # terminal's Ctrl-C finds it in the foreground, INT not ignored.
+        launch=()
+        [[ $how == INT ]] && launch=(python3 -c 'import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.execvp(sys.argv[1], sys.argv[1:])')
+        start_board
+        started=$?
+        launch=()
+        if ((started)); then
+            flunk "board did not start: $(cat "$work/err")"
+            stop_board
+            continue
+        fi
+    fi
+    if ! paused_within 3; then
+        flunk "stopped by $how: the simulator was never paused"
+        stop_board
+        continue
+    fi
+    pid=$board_pid
+    board_pid=
+    if [[ $how == parent ]]; then
+        kill -KILL "$parent"
+        wait "$parent" 2>/dev/null
+        want='(0|125)' # the board is not our child: no status to check
+        for ((i = 0; i < 50; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        ended=125
+    else
+        kill "-$how" "$pid"
+        want=0
+        [[ $how == KILL ]] && want=137
+        ends_within "$pid" 5
+    fi
+    for ((i = 0; i < 30; i++)); do all_gone "$pid" "$sim_pid" "$socat_pid" && break; sleep 0.1; done
+    if [[ $ended =~ ^$want$ ]] && all_gone "$pid" "$sim_pid" "$socat_pid"; then
+        pass "stopped by $how while paused: nothing left"
+    else
+        flunk "stopped by $how while paused: status '$ended', left: $(ps -o pid=,stat=,comm= -p "$pid,$sim_pid,$socat_pid" | tr '\n' ' ')"
+    fi
+done
+
+# A paused simulator that dies, by KILL or by a TERM it can only act on once
+# continued, is reported like any other simulator death.
+for signal in KILL TERM; do
+    if ! start_board; then
+        flunk "board did not start: $(cat "$work/err")"
+        continue
+    fi
+    if ! paused_within 3; then
+        flunk "paused simulator gets $signal: it was never paused"
+        stop_board
+        continue
+    fi
+    kill "-$signal" "$sim_pid"
+    pid=$board_pid
+    board_pid=
+    if ends_within "$pid" 5 && ((ended == 125)) && grep -q "simulator s51 was killed by signal SIG$signal" "$work/err" &&
+        all_gone "$sim_pid" "$socat_pid"; then
+        pass "a paused simulator given $signal dies and is reported"
+    else
+        flunk "paused simulator given $signal: status '$ended', message '$(cat "$work/err")'"
     fi
 done
 

@@ -431,3 +431,16 @@ class DescriptionChanges:
             time.sleep(0.01)
         seen, self.seen = self.seen, []
         return seen
+
+
+def line_exclusive(fd):
+    """True while the terminal behind fd has its exclusive-use flag set (TIOCGEXCL)."""
+    import fcntl
+    import struct
+    got = fcntl.ioctl(fd, 0x80045440, struct.pack("i", 0))
+    return struct.unpack("i", got)[0] != 0
+
+
+def lock_file_of(device):
+    """The lock file serial tools write for device, in the system's lock folder."""
+    return os.path.join("/run/lock", "LCK.." + os.path.basename(device))

@@ -439,12 +439,36 @@ def keyboard_and_toggle():
     os.close(master)
     os.close(slave)
 
+
+from desktop import line_exclusive, lock_file_of  # noqa: E402
+
+
+def x_server_goes():
+    """The program's X connection ends under a connected window (the server
+    closes it, as when the server goes away): the program ends and the line
+    is free again (no exclusive-use flag, no lock file)."""
+    master, slave = os.openpty()
+    device = os.ttyname(slave)
+    app = Velmora([PROGRAM], {"XDG_CONFIG_HOME": home("user", 1500), "VELMORA_COM1": device},
+                  os.path.join(WORK, "xgoes.log"))
+    connect(app)
+    expect("exclusive-use flag while connected", line_exclusive(slave), True)
+    expect("lock file while connected", os.path.exists(lock_file_of(device)), True)
+    run("xdotool", "windowkill", str(app.window))  # XKillClient: the server drops the client
+    expect("exit status after the X connection ended", app.wait_exit() != 0, True)
+    expect("exclusive-use flag after the X connection ended", line_exclusive(slave), False)
+    expect("lock file after the X connection ended", os.path.exists(lock_file_of(device)), False)
+    os.close(master)
+    os.close(slave)
+
+
 if __name__ == "__main__":
     try:
         status = main({"typical_run": typical_run, "speed_change": speed_change,
                        "busy_port": busy_port, "board_dies": board_dies,
                        "screenshot": screenshot, "accessible_run": accessible_run,
-                       "keyboard_and_toggle": keyboard_and_toggle})
+                       "keyboard_and_toggle": keyboard_and_toggle,
+                       "x_server_goes": x_server_goes})
     finally:
         shutil.rmtree(WORK, ignore_errors=True)
     sys.exit(status)

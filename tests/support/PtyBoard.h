@@ -14,6 +14,8 @@ public:
 
     QString slavePath() const { return m_slavePath; }
     int masterFd() const { return m_master; }
+    // The test's own descriptor of the slave (for TIOCGEXCL and the like).
+    int slaveFd() const { return m_slaveKeep; }
 
     // Writes all of bytes to the line (the board sends them).
     void send(const QByteArray& bytes);
