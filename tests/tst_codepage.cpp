@@ -21,16 +21,16 @@ void tst_CodePage::everyByteRoundTrips() {
     QByteArray all;
     for (int b = 0; b < 256; ++b) all.append(char(b));
 
-    const QString text = CodePage::FromAnsi(all);
+    const QString text = CodePage::fromAnsi(all);
     QCOMPARE(text.size(), qsizetype(256));  // one character per byte
-    QCOMPARE(CodePage::ToAnsi(text), all);
+    QCOMPARE(CodePage::toAnsi(text), all);
 
     for (int b = 0; b < 256; ++b) {
         const QByteArray one(1, char(b));
-        const QString c = CodePage::FromAnsi(one);
+        const QString c = CodePage::fromAnsi(one);
         QCOMPARE(c.size(), qsizetype(1));
-        QCOMPARE(CodePage::ToAnsi(c), one);
-        QCOMPARE(CodePage::FirstCharCode(c), b);
+        QCOMPARE(CodePage::toAnsi(c), one);
+        QCOMPARE(CodePage::firstCharCode(c), b);
     }
 
     // Each byte maps to a different character.
@@ -71,8 +71,8 @@ void tst_CodePage::knownMappings() {
     QFETCH(int, byte);
     QFETCH(int, unicode);
     const QByteArray one(1, char(byte));
-    QCOMPARE(CodePage::FromAnsi(one), QString(QChar(char16_t(unicode))));
-    QCOMPARE(CodePage::ToAnsi(QString(QChar(char16_t(unicode)))), one);
+    QCOMPARE(CodePage::fromAnsi(one), QString(QChar(char16_t(unicode))));
+    QCOMPARE(CodePage::toAnsi(QString(QChar(char16_t(unicode)))), one);
 }
 
 void tst_CodePage::outsideThePage_data() {
@@ -101,7 +101,7 @@ void tst_CodePage::outsideThePage_data() {
 void tst_CodePage::outsideThePage() {
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
-    QCOMPARE(CodePage::ToAnsi(text), bytes);
+    QCOMPARE(CodePage::toAnsi(text), bytes);
 }
 
 void tst_CodePage::firstCharCode_data() {
@@ -122,12 +122,12 @@ void tst_CodePage::firstCharCode_data() {
 void tst_CodePage::firstCharCode() {
     QFETCH(QString, text);
     QFETCH(int, code);
-    QCOMPARE(CodePage::FirstCharCode(text), code);
+    QCOMPARE(CodePage::firstCharCode(text), code);
 }
 
 void tst_CodePage::emptyText() {
-    QCOMPARE(CodePage::ToAnsi(QString()), QByteArray());
-    QCOMPARE(CodePage::FromAnsi(QByteArray()), QString());
+    QCOMPARE(CodePage::toAnsi(QString()), QByteArray());
+    QCOMPARE(CodePage::fromAnsi(QByteArray()), QString());
 }
 
 QTEST_GUILESS_MAIN(tst_CodePage)

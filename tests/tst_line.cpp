@@ -337,8 +337,8 @@ private slots:
         PtyBoard board1, board2;
         TestEnv::setPortDevice(1, board1.slavePath());
         TestEnv::setPortDevice(2, board2.slavePath());
-        auto form = WindowChecks::StartWindow();
-        QVERIFY(WindowChecks::ShowAndConnect(*form));
+        auto form = WindowChecks::startWindow();
+        QVERIFY(WindowChecks::showAndConnect(*form));
         QVERIFY(exclusive(board1.slaveFd()));
         form->COM2_Click();
         QVERIFY(!exclusive(board1.slaveFd()));
@@ -540,9 +540,9 @@ int runChild(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     TestEnv::isolateUserStore();
-    auto form = WindowChecks::StartWindow();
+    auto form = WindowChecks::startWindow();
     Termination::closeOnSignals(form.get());
-    if (!WindowChecks::ShowAndConnect(*form)) return 3;
+    if (!WindowChecks::showAndConnect(*form)) return 3;
     QSocketNotifier go(0, QSocketNotifier::Read);
     QObject::connect(&go, &QSocketNotifier::activated, [&] {
         if (mode == "exit") form->Exit_Click();

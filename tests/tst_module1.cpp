@@ -35,13 +35,13 @@ Q_DECLARE_METATYPE(MaybeNumber)
 
 namespace {
 
-const MaybeNumber Fails = std::nullopt;
+const MaybeNumber kFails = std::nullopt;
 
-QString Repeat(char c, int times) {
+QString repeat(char c, int times) {
     return QString(times, QChar::fromLatin1(c));
 }
 
-const char* Show(const MaybeNumber& n) {
+const char* show(const MaybeNumber& n) {
     static QByteArray text;
     text = n ? QByteArray::number(*n) : QByteArrayLiteral("fails");
     return text.constData();
@@ -61,28 +61,28 @@ struct Sample {
     QList<QObject*> controls;
 
     template <class T>
-    T* Add(T* control, const char* type, const QString& tag = QString()) {
+    T* add(T* control, const char* type, const QString& tag = QString()) {
         control->setProperty("ControlType", QString::fromLatin1(type));
         control->setProperty("Tag", tag);
         controls.append(control);
         return control;
     }
-    QLabel* Label(const QString& tag, QWidget* parent = nullptr) {
-        return Add(new QLabel(QStringLiteral("label caption"), parent ? parent : window.get()),
+    QLabel* label(const QString& tag, QWidget* parent = nullptr) {
+        return add(new QLabel(QStringLiteral("label caption"), parent ? parent : window.get()),
                    "Label", tag);
     }
-    QPushButton* Button(const QString& tag, const QString& tip) {
-        auto* b = Add(new QPushButton(QStringLiteral("button caption"), window.get()),
+    QPushButton* button(const QString& tag, const QString& tip) {
+        auto* b = add(new QPushButton(QStringLiteral("button caption"), window.get()),
                       "CommandButton", tag);
         b->setToolTip(tip);
         return b;
     }
-    void Apply(const ResourceStrings& table = Strings) {
+    void apply(const ResourceStrings& table = Strings) {
         ApplyResourceStrings(*window, controls, table);
     }
 };
 
-QFont OwnFont() {
+QFont ownFont() {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSizeF(13.5);
     font.setBold(true);
@@ -92,19 +92,19 @@ QFont OwnFont() {
 // What a conversion should give, from the standard library's reading of the
 // same text; only for short texts, whose values a double holds exactly enough
 // for halves to stay halves.
-MaybeNumber Reference(const QRegularExpressionMatch& m) {
-    if (!m.hasMatch()) return Fails;
+MaybeNumber reference(const QRegularExpressionMatch& m) {
+    if (!m.hasMatch()) return kFails;
     QByteArray number = m.captured(1).toLatin1();
     if (number.startsWith('+')) number.remove(0, 1);
     double value = 0;
     const auto [end, error] = std::from_chars(number.begin(), number.end(), value);
     if (error == std::errc::result_out_of_range) {
         if (m.captured(2).startsWith(u'-')) return qint16(0);  // too small to tell from 0
-        return Fails;
+        return kFails;
     }
-    if (error != std::errc() || end != number.end()) return Fails;
+    if (error != std::errc() || end != number.end()) return kFails;
     const double rounded = std::nearbyint(value);  // to nearest, halves to even
-    if (rounded < -32768 || rounded > 32767) return Fails;
+    if (rounded < -32768 || rounded > 32767) return kFails;
     return qint16(rounded);
 }
 
@@ -159,57 +159,57 @@ void TestModule1::wholeNumber_data() {
     row("negative exponent", "1250e-2", 12);
     row("exponent with sign", "1e+2", 100);
     row("32767.4", "32767.4", 32767);
-    row("32767.5 over", "32767.5", Fails);
-    row("32768", "32768", Fails);
+    row("32767.5 over", "32767.5", kFails);
+    row("32768", "32768", kFails);
     row("-32768", "-32768", -32768);
     row("-32768.5 to even", "-32768.5", -32768);
-    row("-32769", "-32769", Fails);
+    row("-32769", "-32769", kFails);
     row("-32767.5 to even", "-32767.5", -32768);
-    row("empty", "", Fails);
-    row("only blanks", "   ", Fails);
-    row("12abc", "12abc", Fails);
-    row("abc", "abc", Fails);
+    row("empty", "", kFails);
+    row("only blanks", "   ", kFails);
+    row("12abc", "12abc", kFails);
+    row("abc", "abc", kFails);
     row("plus", "+7", 7);
     row(".5", ".5", 0);
     row("trailing point", "7.", 7);
-    row("point alone", ".", Fails);
-    row("sign alone", "-", Fails);
+    row("point alone", ".", kFails);
+    row("sign alone", "-", kFails);
     row("minus zero", "-0", 0);
     row("minus small", "-0.4", 0);
     row("leading zeros", "000012", 12);
     row("zero after point", "0.0012e4", 12);
-    row("blank after sign", "- 5", Fails);
-    row("two points", "1.2.3", Fails);
-    row("exponent without digits", "1e", Fails);
-    row("exponent sign without digits", "1e+", Fails);
-    row("1e400", "1e400", Fails);
+    row("blank after sign", "- 5", kFails);
+    row("two points", "1.2.3", kFails);
+    row("exponent without digits", "1e", kFails);
+    row("exponent sign without digits", "1e+", kFails);
+    row("1e400", "1e400", kFails);
     row("1e-400", "1e-400", 0);
     row("0e99999999999999999999", "0e99999999999999999999", 0);
     row("1e-99999999999999999999", "1e-99999999999999999999", 0);
-    row("nan", "nan", Fails);
-    row("inf", "inf", Fails);
-    row("infinity", "-Infinity", Fails);
-    row("hex", "0x10", Fails);
-    row("inner blank", "1 2", Fails);
-    row("full-width digits", QStringLiteral("\uFF11\uFF12"), Fails);
-    row("10000 digits", "1" + Repeat('0', 9999), Fails);
-    row("10000 leading zeros", Repeat('0', 10000) + "12", 12);
-    row("10000 zeros after point", "0." + Repeat('0', 10000) + "9", 0);
-    row("10000 digits scaled down", "3" + Repeat('0', 10000) + "e-10000", 3);
-    row("10000 nines scaled down", Repeat('9', 10000) + "e-9995", Fails);
-    row("10000-digit exponent", "1e" + Repeat('9', 10000), Fails);
-    row("10000-digit negative exponent", "1e-" + Repeat('9', 10000), 0);
-    row("tie after 10000 zeros", "12.5" + Repeat('0', 10000), 12);
-    row("just above tie after 10000 zeros", "12.5" + Repeat('0', 10000) + "1", 13);
+    row("nan", "nan", kFails);
+    row("inf", "inf", kFails);
+    row("infinity", "-Infinity", kFails);
+    row("hex", "0x10", kFails);
+    row("inner blank", "1 2", kFails);
+    row("full-width digits", QStringLiteral("\uFF11\uFF12"), kFails);
+    row("10000 digits", "1" + repeat('0', 9999), kFails);
+    row("10000 leading zeros", repeat('0', 10000) + "12", 12);
+    row("10000 zeros after point", "0." + repeat('0', 10000) + "9", 0);
+    row("10000 digits scaled down", "3" + repeat('0', 10000) + "e-10000", 3);
+    row("10000 nines scaled down", repeat('9', 10000) + "e-9995", kFails);
+    row("10000-digit exponent", "1e" + repeat('9', 10000), kFails);
+    row("10000-digit negative exponent", "1e-" + repeat('9', 10000), 0);
+    row("tie after 10000 zeros", "12.5" + repeat('0', 10000), 12);
+    row("just above tie after 10000 zeros", "12.5" + repeat('0', 10000) + "1", 13);
 }
 
 void TestModule1::wholeNumber() {
     QFETCH(QString, text);
     QFETCH(MaybeNumber, expected);
-    const MaybeNumber got = WholeNumber(text);
+    const MaybeNumber got = parseWholeNumber(text);
     QVERIFY2(got == expected, qPrintable(QStringLiteral("got %1, expected %2")
-                                             .arg(QLatin1StringView(Show(got)))
-                                             .arg(QLatin1StringView(Show(expected)))));
+                                             .arg(QLatin1StringView(show(got)))
+                                             .arg(QLatin1StringView(show(expected)))));
 }
 
 void TestModule1::leadingNumber_data() {
@@ -233,26 +233,26 @@ void TestModule1::leadingNumber_data() {
     row("exponent sign without digits", "12e-x", 12);
     row("two points", "1.2.3", 1);
     row("sentence", "Quit this program", 0);
-    row("32767.5 over", "32767.5", Fails);
-    row("40000", "40000", Fails);
+    row("32767.5 over", "32767.5", kFails);
+    row("40000", "40000", kFails);
     row("-32768.5 to even", "-32768.5", -32768);
-    row("1e400", "1e400", Fails);
+    row("1e400", "1e400", kFails);
     row("1e-400", "1e-400", 0);
     row("nan", "nan", 0);
     row("inf", "inf", 0);
     row("sign alone", "-", 0);
-    row("10000 digits", Repeat('9', 10000), Fails);
-    row("10000-digit exponent", "1e" + Repeat('9', 10000) + "x", Fails);
-    row("10000 zeros then 5", Repeat('0', 10000) + "5 apples", 5);
+    row("10000 digits", repeat('9', 10000), kFails);
+    row("10000-digit exponent", "1e" + repeat('9', 10000) + "x", kFails);
+    row("10000 zeros then 5", repeat('0', 10000) + "5 apples", 5);
 }
 
 void TestModule1::leadingNumber() {
     QFETCH(QString, text);
     QFETCH(MaybeNumber, expected);
-    const MaybeNumber got = LeadingNumber(text);
+    const MaybeNumber got = parseLeadingNumber(text);
     QVERIFY2(got == expected, qPrintable(QStringLiteral("got %1, expected %2")
-                                             .arg(QLatin1StringView(Show(got)))
-                                             .arg(QLatin1StringView(Show(expected)))));
+                                             .arg(QLatin1StringView(show(got)))
+                                             .arg(QLatin1StringView(show(expected)))));
 }
 
 void TestModule1::conversionsAgreeWithTheStandardLibrary() {
@@ -266,22 +266,22 @@ void TestModule1::conversionsAgreeWithTheStandardLibrary() {
         QString text;
         for (int length = random.bounded(11); length > 0; --length)
             text += QChar::fromLatin1(Alphabet[random.bounded(int(sizeof Alphabet) - 1)]);
-        const MaybeNumber expectedWhole = Reference(whole.match(text));
-        const MaybeNumber leadingMatch = Reference(leading.match(text));
+        const MaybeNumber expectedWhole = reference(whole.match(text));
+        const MaybeNumber leadingMatch = reference(leading.match(text));
         const MaybeNumber expectedLeading = leading.match(text).hasMatch() ? leadingMatch : 0;
         const QByteArray shown = "text \"" + text.toLatin1() + '"';
-        QVERIFY2(WholeNumber(text) == expectedWhole, shown.constData());
-        QVERIFY2(LeadingNumber(text) == expectedLeading, shown.constData());
+        QVERIFY2(parseWholeNumber(text) == expectedWhole, shown.constData());
+        QVERIFY2(parseLeadingNumber(text) == expectedLeading, shown.constData());
     }
 }
 
 void TestModule1::missingNumberFails() {
-    QVERIFY_THROWS_EXCEPTION(MissingString, ResourceStrings::Program().Text(20));
-    QVERIFY_THROWS_EXCEPTION(MissingString, ResourceStrings::Program().Text(0));
-    QVERIFY_THROWS_EXCEPTION(MissingString, Strings.Text(13));
-    QCOMPARE(Strings.Text(12), QStringLiteral("twelve"));
-    QCOMPARE(Strings.Text(-3), QStringLiteral("minus three"));
-    QCOMPARE(Strings.Text(40), QString());  // present, and empty on purpose
+    QVERIFY_THROWS_EXCEPTION(MissingString, ResourceStrings::program().text(20));
+    QVERIFY_THROWS_EXCEPTION(MissingString, ResourceStrings::program().text(0));
+    QVERIFY_THROWS_EXCEPTION(MissingString, Strings.text(13));
+    QCOMPARE(Strings.text(12), QStringLiteral("twelve"));
+    QCOMPARE(Strings.text(-3), QStringLiteral("minus three"));
+    QCOMPARE(Strings.text(40), QString());  // present, and empty on purpose
 }
 
 void TestModule1::propertiesByName() {
@@ -289,15 +289,15 @@ void TestModule1::propertiesByName() {
     s.window->setWindowTitle(QStringLiteral("title"));
     s.window->setProperty("Tag", QStringLiteral("window tag"));
     Control form(*s.window);
-    QCOMPARE(form.TypeName(), QStringLiteral("Form"));
+    QCOMPARE(form.typeName(), QStringLiteral("Form"));
     QCOMPARE(form.Caption(), QStringLiteral("title"));
     QCOMPARE(form.Tag(), QStringLiteral("window tag"));
     form.setCaption(QStringLiteral("new title"));
     QCOMPARE(s.window->windowTitle(), QStringLiteral("new title"));
 
-    QLabel* label = s.Label(QStringLiteral("5"));
+    QLabel* label = s.label(QStringLiteral("5"));
     Control ctl(*label);
-    QCOMPARE(ctl.TypeName(), QStringLiteral("Label"));
+    QCOMPARE(ctl.typeName(), QStringLiteral("Label"));
     QCOMPARE(ctl.Tag(), QStringLiteral("5"));
     ctl.setCaption(QStringLiteral("a"));
     QCOMPARE(label->text(), QStringLiteral("a"));
@@ -305,43 +305,43 @@ void TestModule1::propertiesByName() {
     QCOMPARE(label->toolTip(), QStringLiteral("tip"));
     QCOMPARE(ctl.ToolTipText(), QStringLiteral("tip"));
 
-    auto* frame = s.Add(new QGroupBox(QStringLiteral("f"), s.window.get()), "Frame");
+    auto* frame = s.add(new QGroupBox(QStringLiteral("f"), s.window.get()), "Frame");
     Control(*frame).setCaption(QStringLiteral("frame title"));
     QCOMPARE(frame->title(), QStringLiteral("frame title"));
     QCOMPARE(Control(*frame).Caption(), QStringLiteral("frame title"));
 
-    auto* option = s.Add(new QRadioButton(QStringLiteral("o"), s.window.get()), "OptionButton");
+    auto* option = s.add(new QRadioButton(QStringLiteral("o"), s.window.get()), "OptionButton");
     Control(*option).setCaption(QStringLiteral("option"));
     QCOMPARE(option->text(), QStringLiteral("option"));
 
-    QPushButton* button = s.Button(QString(), QStringLiteral("Quit this program"));
+    QPushButton* button = s.button(QString(), QStringLiteral("Quit this program"));
     QCOMPARE(Control(*button).Caption(), QStringLiteral("button caption"));
     QCOMPARE(Control(*button).ToolTipText(), QStringLiteral("Quit this program"));
 
-    auto* timer = s.Add(new QTimer(s.window.get()), "Timer", QStringLiteral("t"));
+    auto* timer = s.add(new QTimer(s.window.get()), "Timer", QStringLiteral("t"));
     QCOMPARE(Control(*timer).Tag(), QStringLiteral("t"));
     QObject bare;
     QCOMPARE(Control(bare).Tag(), QString());  // no Tag set: empty
-    QCOMPARE(Control(bare).TypeName(), QStringLiteral("QObject"));
+    QCOMPARE(Control(bare).typeName(), QStringLiteral("QObject"));
 }
 
 void TestModule1::missingPropertyFails() {
     Sample s;
-    auto* box = s.Add(new QLineEdit(QStringLiteral("typed"), s.window.get()), "TextBox");
-    auto* shape = s.Add(new QWidget(s.window.get()), "Shape");
-    auto* bar = s.Add(new QWidget(s.window.get()), "ProgressBar");
-    auto* status = s.Add(new QWidget(s.window.get()), "StatusBar");
-    auto* timer = s.Add(new QTimer(s.window.get()), "Timer");
-    auto* comm = s.Add(new QObject(s.window.get()), "MSComm");
-    auto* menu = s.Add(new QAction(QStringLiteral("Open"), s.window.get()), "Menu");
-    auto* gizmo = s.Add(new QWidget(s.window.get()), "Gizmo");
-    auto* misnamed = s.Add(new QPushButton(s.window.get()), "Label");
-    QLabel* label = s.Label(QString());
-    auto* tabs = s.Add(new QTabBar(s.window.get()), "TabStrip");
+    auto* box = s.add(new QLineEdit(QStringLiteral("typed"), s.window.get()), "TextBox");
+    auto* shape = s.add(new QWidget(s.window.get()), "Shape");
+    auto* bar = s.add(new QWidget(s.window.get()), "ProgressBar");
+    auto* status = s.add(new QWidget(s.window.get()), "StatusBar");
+    auto* timer = s.add(new QTimer(s.window.get()), "Timer");
+    auto* comm = s.add(new QObject(s.window.get()), "MSComm");
+    auto* menu = s.add(new QAction(QStringLiteral("Open"), s.window.get()), "Menu");
+    auto* gizmo = s.add(new QWidget(s.window.get()), "Gizmo");
+    auto* misnamed = s.add(new QPushButton(s.window.get()), "Label");
+    QLabel* label = s.label(QString());
+    auto* tabs = s.add(new QTabBar(s.window.get()), "TabStrip");
     tabs->addTab(QStringLiteral("tab"));
-    auto* tools = s.Add(new QToolBar(s.window.get()), "Toolbar");
+    auto* tools = s.add(new QToolBar(s.window.get()), "Toolbar");
     tools->addAction(QStringLiteral("tool"));
-    auto* view = s.Add(new QTreeWidget(s.window.get()), "ListView");
+    auto* view = s.add(new QTreeWidget(s.window.get()), "ListView");
     view->setHeaderLabels({QStringLiteral("column")});
     FontRef F(*s.window);
 
@@ -397,8 +397,8 @@ void TestModule1::missingPropertyFails() {
 void TestModule1::fontIsTheWindowsOwn() {
     Sample s;
     s.window->setFont(QFont(QStringLiteral("Liberation Sans"), 8));  // as the real window does
-    QLabel* label = s.Label(QString());
-    label->setFont(OwnFont());
+    QLabel* label = s.label(QString());
+    label->setFont(ownFont());
     FontRef F(*s.window);
     Control(*label).setFont(F);
     QCOMPARE(label->font(), s.window->font());
@@ -447,7 +447,7 @@ void TestModule1::windowCaption() {
     Sample s;
     s.window->setWindowTitle(QStringLiteral("Velmora"));
     if (!tag.isNull()) s.window->setProperty("Tag", tag);
-    s.Apply();
+    s.apply();
     QCOMPARE(s.window->windowTitle(), caption);
 }
 
@@ -510,9 +510,9 @@ void TestModule1::controlRules() {
     Sample s;
     QWidget* w = nullptr;
     if (type == u"Label")
-        w = s.Label(tag);
+        w = s.label(tag);
     else if (type == u"CommandButton")
-        w = s.Button(tag, QString());
+        w = s.button(tag, QString());
     else if (type == u"Frame")
         w = new QGroupBox(QStringLiteral("button caption"), s.window.get());
     else if (type == u"OptionButton")
@@ -521,10 +521,10 @@ void TestModule1::controlRules() {
         w = new QLineEdit(QStringLiteral("typed"), s.window.get());
     else
         w = new QWidget(s.window.get());
-    if (!s.controls.contains(w)) s.Add(w, type.toLatin1().constData(), tag);
+    if (!s.controls.contains(w)) s.add(w, type.toLatin1().constData(), tag);
     w->setToolTip(tip);
 
-    s.Apply();
+    s.apply();
     const Control ctl(*w);
     if (!caption.isNull()) QCOMPARE(ctl.Caption(), caption);
     QCOMPARE(w->toolTip(), tipAfter);
@@ -534,17 +534,17 @@ void TestModule1::controlRules() {
 void TestModule1::failingStepSkipsOnlyItself() {
     Sample s;
     s.window->setProperty("Tag", QStringLiteral("7"));
-    s.Add(new QTimer(s.window.get()), "Timer", QStringLiteral("12"));  // nothing but Tag
-    s.Add(new QObject(s.window.get()), "MSComm", QStringLiteral("12"));
-    auto* box = s.Add(new QLineEdit(QStringLiteral("typed"), s.window.get()), "TextBox",
+    s.add(new QTimer(s.window.get()), "Timer", QStringLiteral("12"));  // nothing but Tag
+    s.add(new QObject(s.window.get()), "MSComm", QStringLiteral("12"));
+    auto* box = s.add(new QLineEdit(QStringLiteral("typed"), s.window.get()), "TextBox",
                       QStringLiteral("12"));  // no Caption: only that step fails
     box->setToolTip(QStringLiteral("7"));
-    box->setFont(OwnFont());
-    QLabel* missing = s.Label(QStringLiteral("13"));
-    QLabel* label = s.Label(QStringLiteral("12"));
-    QPushButton* button = s.Button(QStringLiteral("99999"), QStringLiteral("7"));
+    box->setFont(ownFont());
+    QLabel* missing = s.label(QStringLiteral("13"));
+    QLabel* label = s.label(QStringLiteral("12"));
+    QPushButton* button = s.button(QStringLiteral("99999"), QStringLiteral("7"));
 
-    s.Apply();
+    s.apply();
     QCOMPARE(s.window->windowTitle(), QStringLiteral("seven"));
     QCOMPARE(box->toolTip(), QStringLiteral("seven"));
     QCOMPARE(box->font(), s.window->font());
@@ -597,17 +597,17 @@ void TestModule1::fontsFromStrings20And21() {
     QFont windowFont(QStringLiteral("Liberation Sans"));
     windowFont.setPointSizeF(8);
     s.window->setFont(windowFont);
-    auto* frame = s.Add(new QGroupBox(QStringLiteral("Message list"), s.window.get()), "Frame");
-    frame->setFont(OwnFont());
-    QLabel* inFrame = s.Label(QString(), frame);
-    inFrame->setFont(OwnFont());
-    QPushButton* button = s.Button(QString(), QString());
-    auto* shape = s.Add(new QWidget(s.window.get()), "Shape");
-    QFont shapeFont = OwnFont();
+    auto* frame = s.add(new QGroupBox(QStringLiteral("Message list"), s.window.get()), "Frame");
+    frame->setFont(ownFont());
+    QLabel* inFrame = s.label(QString(), frame);
+    inFrame->setFont(ownFont());
+    QPushButton* button = s.button(QString(), QString());
+    auto* shape = s.add(new QWidget(s.window.get()), "Shape");
+    QFont shapeFont = ownFont();
     shapeFont.setItalic(true);
     shape->setFont(shapeFont);
 
-    s.Apply(table);
+    s.apply(table);
     QCOMPARE(s.window->font().family(), nameAfter);
     QCOMPARE(s.window->font().pointSizeF(), sizeAfter);
     for (QWidget* w : {static_cast<QWidget*>(frame), static_cast<QWidget*>(inFrame),
@@ -620,26 +620,26 @@ void TestModule1::fontsFromStrings20And21() {
 
 void TestModule1::collectionsAndMenus() {
     Sample s;
-    auto* tabs = s.Add(new QTabBar(s.window.get()), "TabStrip", QStringLiteral("12"));
+    auto* tabs = s.add(new QTabBar(s.window.get()), "TabStrip", QStringLiteral("12"));
     tabs->addTab(QStringLiteral("first"));
     tabs->setTabData(0, QStringLiteral("12"));
     tabs->setTabToolTip(0, QStringLiteral("7"));
     tabs->addTab(QStringLiteral("second"));
     tabs->setTabData(1, QStringLiteral("12abc"));  // not a whole number: stays
     tabs->setTabToolTip(1, QStringLiteral("7 days"));
-    tabs->setFont(OwnFont());
-    auto* tools = s.Add(new QToolBar(s.window.get()), "Toolbar");
+    tabs->setFont(ownFont());
+    auto* tools = s.add(new QToolBar(s.window.get()), "Toolbar");
     QAction* open = tools->addAction(QStringLiteral("Open"));
     open->setToolTip(QStringLiteral("7"));
     QAction* save = tools->addAction(QStringLiteral("Save"));
     save->setToolTip(QStringLiteral("Save the file"));
-    auto* view = s.Add(new QTreeWidget(s.window.get()), "ListView");
+    auto* view = s.add(new QTreeWidget(s.window.get()), "ListView");
     view->setHeaderLabels({QStringLiteral("a"), QStringLiteral("b")});
     view->headerItem()->setData(0, Qt::UserRole, QStringLiteral("12"));
-    auto* menu = s.Add(new QAction(QStringLiteral("7"), s.window.get()), "Menu");
-    auto* namedMenu = s.Add(new QAction(QStringLiteral("Open"), s.window.get()), "Menu");
+    auto* menu = s.add(new QAction(QStringLiteral("7"), s.window.get()), "Menu");
+    auto* namedMenu = s.add(new QAction(QStringLiteral("Open"), s.window.get()), "Menu");
 
-    s.Apply();
+    s.apply();
     QCOMPARE(tabs->tabText(0), QStringLiteral("twelve"));
     QCOMPARE(tabs->tabToolTip(0), QStringLiteral("seven"));
     QCOMPARE(tabs->tabText(1), QStringLiteral("second"));
@@ -656,7 +656,7 @@ void TestModule1::collectionsAndMenus() {
 
 void TestModule1::realWindowAfterPass() {
     frmMain window;
-    const QList<QObject*> controls = window.Controls();
+    const QList<QObject*> controls = window.controls();
     QVERIFY(!controls.isEmpty());
     const QFont windowFont = window.font();
     const QStringList withFont{"Label", "CommandButton", "OptionButton",
@@ -669,7 +669,7 @@ void TestModule1::realWindowAfterPass() {
     };
     QHash<QObject*, Before> before;
     for (QObject* c : controls) {
-        const QString type = Control(*c).TypeName();
+        const QString type = Control(*c).typeName();
         QVERIFY2(withFont.contains(type) || withoutFont.contains(type), qPrintable(type));
         Before b;
         try {
@@ -716,14 +716,14 @@ void TestModule1::realWindowAfterPass() {
             QVERIFY2(box->text() == b.text, name.constData());
         auto* w = qobject_cast<QWidget*>(c);
         if (!w) continue;
-        if (withFont.contains(Control(*c).TypeName()))
+        if (withFont.contains(Control(*c).typeName()))
             QVERIFY2(w->font() == windowFont && !w->font().bold(), name.constData());
         else
             QVERIFY2(w->font() == b.font, name.constData());
     }
     // The status bar draws its panels in the window's font too.
-    for (const char* key : {"Status", "Settings", "Timer"})
-        QCOMPARE(window.sbStatusBar->panel(QString::fromLatin1(key))->font(), windowFont);
+    for (StatusPanel p : {StatusPanel::Status, StatusPanel::Settings, StatusPanel::Timer})
+        QCOMPARE(window.sbStatusBar->panel(panelKey(p))->font(), windowFont);
 }
 
 QTEST_MAIN(TestModule1)

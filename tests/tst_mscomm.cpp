@@ -570,8 +570,8 @@ void tst_MSComm::everyByteBoardToInput() {
     QVERIFY(board.waitSlaveHas(256));
     const QString text = comm.Input();
     QCOMPARE(text.size(), qsizetype(256));
-    QCOMPARE(text, CodePage::FromAnsi(all));
-    QCOMPARE(CodePage::ToAnsi(text), all);
+    QCOMPARE(text, CodePage::fromAnsi(all));
+    QCOMPARE(CodePage::toAnsi(text), all);
 
     // One at a time, each byte is one character.
     comm.setInputLen(1);
@@ -580,7 +580,7 @@ void tst_MSComm::everyByteBoardToInput() {
     for (int b = 0; b < 256; ++b) {
         const QString c = comm.Input();
         QCOMPARE(c.size(), qsizetype(1));
-        QCOMPARE(CodePage::FirstCharCode(c), b);
+        QCOMPARE(CodePage::firstCharCode(c), b);
     }
     QCOMPARE(comm.Input(), QString());
 }
@@ -592,7 +592,7 @@ void tst_MSComm::everyByteOutputToBoard() {
     comm.setPortOpen(true);
 
     const QByteArray all = allBytes();
-    comm.setOutput(CodePage::FromAnsi(all));
+    comm.setOutput(CodePage::fromAnsi(all));
     QCOMPARE(board.receive(256), all);
 
     // Characters outside the page go as one '?' each; an empty text sends nothing.
@@ -628,8 +628,8 @@ void tst_MSComm::longOutputWholeAndInOrder() {
 
     const QByteArray big = pattern(64 * 1024);
     const QByteArray tail("<end of text>");
-    comm.setOutput(CodePage::FromAnsi(big));   // far more than the 512-byte transmit buffer
-    comm.setOutput(CodePage::FromAnsi(tail));  // queued behind the rest
+    comm.setOutput(CodePage::fromAnsi(big));   // far more than the 512-byte transmit buffer
+    comm.setOutput(CodePage::fromAnsi(tail));  // queued behind the rest
 
     // Without the event loop the system already has the first part.
     QByteArray got = board.receive(1024, 2000);
@@ -653,7 +653,7 @@ void tst_MSComm::outputFlushesWhileCallerPollsInput() {
     comm.setInputLen(1);
 
     const QByteArray big = pattern(48 * 1024, 13);
-    comm.setOutput(CodePage::FromAnsi(big));
+    comm.setOutput(CodePage::fromAnsi(big));
     // The caller holds the thread and only polls Input (an acknowledgement
     // wait); the board reads meanwhile. Everything still goes out.
     QByteArray got;
@@ -678,7 +678,7 @@ void tst_MSComm::receiveBufferKeepsOldest() {
     QCOMPARE(comm.InBufferCount(), 1024);
     QCOMPARE(comm.droppedBytes(), quint64(3000 - 1024));
     const QString text = comm.Input();
-    QCOMPARE(text, CodePage::FromAnsi(sent.left(1024)));
+    QCOMPARE(text, CodePage::fromAnsi(sent.left(1024)));
     QCOMPARE(comm.Input(), QString());
 
     // Room again: new bytes are kept.
@@ -695,7 +695,7 @@ void tst_MSComm::receiveBufferKeepsOldest() {
     QVERIFY(board.waitSlaveHas(100));
     QCOMPARE(comm.InBufferCount(), 1024);
     QCOMPARE(comm.droppedBytes(), quint64(3000 - 1024 + 76));
-    QCOMPARE(comm.Input(), CodePage::FromAnsi(pattern(1000, 3) + pattern(24, 5)));
+    QCOMPARE(comm.Input(), CodePage::fromAnsi(pattern(1000, 3) + pattern(24, 5)));
 }
 
 void tst_MSComm::receiveBufferDrainedFromEventLoop() {
@@ -712,7 +712,7 @@ void tst_MSComm::receiveBufferDrainedFromEventLoop() {
     while (comm.droppedBytes() < quint64(3000 - 1024) && clock.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QCOMPARE(comm.droppedBytes(), quint64(3000 - 1024));
-    QCOMPARE(comm.Input(), CodePage::FromAnsi(sent.left(1024)));
+    QCOMPARE(comm.Input(), CodePage::fromAnsi(sent.left(1024)));
 
     // A steady stream: memory stays bounded, the newest bytes are dropped.
     for (int i = 0; i < 20; ++i) {
@@ -723,7 +723,7 @@ void tst_MSComm::receiveBufferDrainedFromEventLoop() {
     QTest::qWait(50);
     QCOMPARE(comm.InBufferCount(), 1024);
     QCOMPARE(comm.droppedBytes(), quint64(3000 - 1024 + 20 * 2000 - 1024));
-    QCOMPARE(comm.Input(), CodePage::FromAnsi(pattern(1024, 7)));
+    QCOMPARE(comm.Input(), CodePage::fromAnsi(pattern(1024, 7)));
 }
 
 void tst_MSComm::notifierRaceIsNoHangUp() {
@@ -866,7 +866,7 @@ void tst_MSComm::hangUpWithOutputPending() {
     TestEnv::setPortDevice(1, board.slavePath());
     MSComm comm;
     comm.setPortOpen(true);
-    comm.setOutput(CodePage::FromAnsi(pattern(128 * 1024)));  // much left for the loop
+    comm.setOutput(CodePage::fromAnsi(pattern(128 * 1024)));  // much left for the loop
     board.hangUp();
 
     const double cpuBefore = cpuMs();
@@ -903,7 +903,7 @@ void tst_MSComm::destructorReleasesPort() {
     {
         MSComm comm;
         comm.setPortOpen(true);
-        comm.setOutput(CodePage::FromAnsi(pattern(64 * 1024)));  // still sending
+        comm.setOutput(CodePage::fromAnsi(pattern(64 * 1024)));  // still sending
     }
     // Nothing holds it any more: no exclusive-use flag, no flock.
     int exclusive = 1;

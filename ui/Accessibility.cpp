@@ -49,7 +49,7 @@ public:
         return s;
     }
     QVariant currentValue() const override {
-        return double(static_cast<ProgressBar*>(widget())->Value());
+        return double(static_cast<ProgressBar*>(widget())->fraction());
     }
     void setCurrentValue(const QVariant&) override {}  // read-only
     QVariant maximumValue() const override { return 100.0; }
@@ -121,7 +121,7 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
 
 }  // namespace
 
-void Accessibility::InstallFactory() {
+void Accessibility::installFactory() {
     static const bool installed = (QAccessible::installFactory(&Factory), true);
     (void)installed;
 }

@@ -41,7 +41,7 @@ constexpr TypeProps Types[] = {
 };
 
 // An unknown type has no properties beyond its Tag.
-TypeProps PropsOf(const QString& typeName) {
+TypeProps propsOf(const QString& typeName) {
     const auto found = std::find_if(std::begin(Types), std::end(Types), [&](const TypeProps& t) {
         return typeName == QLatin1StringView(t.name);
     });
@@ -75,7 +75,7 @@ void FontRef::setSize(double points) {
     m_owner->setFont(font);
 }
 
-QString Control::TypeName() const {
+QString Control::typeName() const {
     const QString type = m_object->property("ControlType").toString();
     if (!type.isEmpty()) return type;
     if (m_object->isWidgetType() && static_cast<QWidget*>(m_object)->isWindow())
@@ -83,16 +83,16 @@ QString Control::TypeName() const {
     return QString::fromLatin1(m_object->metaObject()->className());
 }
 
-void Control::Lacks(const char* property) const {
-    throw PropertyError(TypeName(), property);
+void Control::lacks(const char* property) const {
+    throw PropertyError(typeName(), property);
 }
 
 // The Qt object behind a property; a type name that does not match its object
 // is a missing property, not a crash.
 template <class T>
-T& Control::As(const char* property) const {
+T& Control::as(const char* property) const {
     T* object = qobject_cast<T*>(m_object);
-    if (!object) Lacks(property);
+    if (!object) lacks(property);
     return *object;
 }
 
@@ -102,50 +102,50 @@ QString Control::Tag() const {
 
 // The Qt property behind a designed one; a type name that does not match its
 // object is a missing property, not a crash.
-QMetaProperty Control::Property(const char* designed, const char* qtName) const {
-    const TypeProps props = PropsOf(TypeName());
-    if (!qtName || !m_object->inherits(props.qtClass)) Lacks(designed);
+QMetaProperty Control::qtProperty(const char* designed, const char* qtName) const {
+    const TypeProps props = propsOf(typeName());
+    if (!qtName || !m_object->inherits(props.qtClass)) lacks(designed);
     const int index = m_object->metaObject()->indexOfProperty(qtName);
-    if (index < 0) Lacks(designed);
+    if (index < 0) lacks(designed);
     return m_object->metaObject()->property(index);
 }
 
 QString Control::Caption() const {
-    return Property("Caption", PropsOf(TypeName()).caption).read(m_object).toString();
+    return qtProperty("Caption", propsOf(typeName()).caption).read(m_object).toString();
 }
 
 void Control::setCaption(const QString& caption) {
-    Property("Caption", PropsOf(TypeName()).caption).write(m_object, caption);
+    qtProperty("Caption", propsOf(typeName()).caption).write(m_object, caption);
 }
 
-const char* Control::ToolTipProperty() const {
-    return PropsOf(TypeName()).toolTip ? "toolTip" : nullptr;
+const char* Control::toolTipProperty() const {
+    return propsOf(typeName()).toolTip ? "toolTip" : nullptr;
 }
 
 QString Control::ToolTipText() const {
-    return Property("ToolTipText", ToolTipProperty()).read(m_object).toString();
+    return qtProperty("ToolTipText", toolTipProperty()).read(m_object).toString();
 }
 
 void Control::setToolTipText(const QString& tip) {
-    Property("ToolTipText", ToolTipProperty()).write(m_object, tip);
+    qtProperty("ToolTipText", toolTipProperty()).write(m_object, tip);
 }
 
 void Control::setFont(const FontRef& font) {
-    if (!PropsOf(TypeName()).font) Lacks("Font");
-    QWidget& widget = As<QWidget>("Font");
-    if (&widget == &font.Owner()) return;
+    if (!propsOf(typeName()).font) lacks("Font");
+    QWidget& widget = as<QWidget>("Font");
+    if (&widget == &font.owner()) return;
     // Qt fonts are values; a widget shares its window's font by inheriting it,
     // which an empty font (nothing set) brings about. Outside the window it
     // can only take the font as it is now.
-    if (font.Owner().isAncestorOf(&widget))
+    if (font.owner().isAncestorOf(&widget))
         widget.setFont(QFont());
     else
-        widget.setFont(font.Owner().font());
+        widget.setFont(font.owner().font());
 }
 
 QList<CollectionItem> Control::Tabs() const {
-    if (TypeName() != u"TabStrip") Lacks("Tabs");
-    QTabBar& tabs = As<QTabBar>("Tabs");
+    if (typeName() != u"TabStrip") lacks("Tabs");
+    QTabBar& tabs = as<QTabBar>("Tabs");
     QList<CollectionItem> items;
     for (int i = 0; i < tabs.count(); ++i)
         items.append(CollectionItem(CollectionItem::Kind::Tab, tabs, i));
@@ -153,23 +153,23 @@ QList<CollectionItem> Control::Tabs() const {
 }
 
 QList<CollectionItem> Control::Buttons() const {
-    if (TypeName() != u"Toolbar") Lacks("Buttons");
+    if (typeName() != u"Toolbar") lacks("Buttons");
     QList<CollectionItem> items;
-    for (QAction* action : As<QToolBar>("Buttons").actions())
+    for (QAction* action : as<QToolBar>("Buttons").actions())
         items.append(CollectionItem(CollectionItem::Kind::Button, *action, -1));
     return items;
 }
 
 QList<CollectionItem> Control::ColumnHeaders() const {
-    if (TypeName() != u"ListView") Lacks("ColumnHeaders");
-    QTreeWidget& view = As<QTreeWidget>("ColumnHeaders");
+    if (typeName() != u"ListView") lacks("ColumnHeaders");
+    QTreeWidget& view = as<QTreeWidget>("ColumnHeaders");
     QList<CollectionItem> items;
     for (int column = 0; column < view.columnCount(); ++column)
         items.append(CollectionItem(CollectionItem::Kind::ColumnHeader, view, column));
     return items;
 }
 
-void CollectionItem::Lacks(const char* property) const {
+void CollectionItem::lacks(const char* property) const {
     static constexpr const char* Names[] = {"Tab", "Button", "ColumnHeader"};
     throw PropertyError(QString::fromLatin1(Names[int(m_kind)]), property);
 }
@@ -186,41 +186,41 @@ QString CollectionItem::Tag() const {
                 ->data(m_index, Qt::UserRole)
                 .toString();
     }
-    Lacks("Tag");
+    lacks("Tag");
 }
 
 QString CollectionItem::Caption() const {
     if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->tabText(m_index);
     if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->text();
-    Lacks("Caption");
+    lacks("Caption");
 }
 
 void CollectionItem::setCaption(const QString& caption) {
     if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->setTabText(m_index, caption);
     if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->setText(caption);
-    Lacks("Caption");
+    lacks("Caption");
 }
 
 QString CollectionItem::ToolTipText() const {
     if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->tabToolTip(m_index);
     if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->toolTip();
-    Lacks("ToolTipText");
+    lacks("ToolTipText");
 }
 
 void CollectionItem::setToolTipText(const QString& tip) {
     if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->setTabToolTip(m_index, tip);
     if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->setToolTip(tip);
-    Lacks("ToolTipText");
+    lacks("ToolTipText");
 }
 
 QString CollectionItem::Text() const {
     if (m_kind == Kind::ColumnHeader)
         return static_cast<QTreeWidget*>(m_owner)->headerItem()->text(m_index);
-    Lacks("Text");
+    lacks("Text");
 }
 
 void CollectionItem::setText(const QString& text) {
     if (m_kind == Kind::ColumnHeader)
         return static_cast<QTreeWidget*>(m_owner)->headerItem()->setText(m_index, text);
-    Lacks("Text");
+    lacks("Text");
 }
