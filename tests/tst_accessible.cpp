@@ -30,7 +30,7 @@ QAccessibleInterface* accessibleOf(QObject* o) {
 
 class AccessibleTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<PtyBoard> com1, com2;
+    std::unique_ptr<PluggedBoard> com1, com2;
     std::unique_ptr<frmMain> form;
 
     QString description(QObject* o) { return accessibleOf(o)->text(QAccessible::Description); }
@@ -38,10 +38,8 @@ class AccessibleTest : public QObject {
 private slots:
     void initTestCase() { TestEnv::isolateUserStore(); }
     void init() {
-        com1 = std::make_unique<PtyBoard>();
-        com2 = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, com1->slavePath());
-        TestEnv::setPortDevice(2, com2->slavePath());
+        com1 = std::make_unique<PluggedBoard>(1);
+        com2 = std::make_unique<PluggedBoard>(2);
         form = WindowChecks::startWindow();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
@@ -197,8 +195,7 @@ private slots:
         // On the selected option it does what a click does there: COM2 is
         // closed and opened again, and the option stays selected.
         com2->hangUp();
-        com2 = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(2, com2->slavePath());
+        com2 = std::make_unique<PluggedBoard>(2);
         accessibleOf(form->COM2)
             ->actionInterface()
             ->doAction(QAccessibleActionInterface::toggleAction());

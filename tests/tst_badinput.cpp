@@ -242,8 +242,7 @@ private slots:
     // the line gets each in the line's code page, in order, once; characters
     // outside the page go as one '?' each, control characters as their bytes.
     void oddTextPastedAndSent() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         start();
         form->Connect->click();
         QVERIFY(form->MSComm1->PortOpen());
@@ -330,8 +329,7 @@ private slots:
                 QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0), 0);
                 break;
         }
-        PtyBoard com1;
-        TestEnv::setPortDevice(1, com1.slavePath());
+        PluggedBoard com1;
         TestEnv::setPortDevice(2, path);
         start();
         if (whileOpen) {
@@ -368,8 +366,7 @@ private slots:
         QCOMPARE(descriptorsOn(com1.slavePath()), qsizetype(1));  // the board's own
 
         // A working device on the same port opens at the next Connect.
-        PtyBoard good;
-        TestEnv::setPortDevice(2, good.slavePath());
+        PluggedBoard good(2);
         form->Connect->click();
         QCOMPARE(closer.seen.size(), 1);
         QVERIFY(form->MSComm1->PortOpen());

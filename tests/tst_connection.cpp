@@ -4,10 +4,12 @@
 // busy by a second QSerialPort holding it (its lock), absent by pointing the
 // port at a device that does not exist.
 #include "serial/MSComm.h"
+#include "support/FakeClock.h"
 #include "support/LampColours.h"
 #include "support/LineProbe.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
+#include "support/frmMainProbe.h"
 #include "ui/ResumeNext.h"
 #include "ui/StatusBar.h"
 #include "ui/frmMain.h"
@@ -24,10 +26,6 @@
 #include <array>
 #include <filesystem>
 #include <memory>
-
-struct frmMainProbe {
-    static void ShowMessage(frmMain& f, const QString& t) { f.ShowMessage(t); }
-};
 
 namespace {
 
@@ -106,13 +104,6 @@ QString lineOf(int fd) {
         .arg(line.twoStopBits ? 2 : 1);
 }
 
-struct FakeClock {
-    QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(12, 0, 0));
-    frmMain::Clock fn() {
-        return [this] { return now; };
-    }
-};
-
 QString portBoxText(int port) {
     return QStringLiteral(" COM%1 has been useing !").arg(port);
 }
@@ -125,7 +116,7 @@ Q_DECLARE_METATYPE(Device)
 class ConnectionTest : public QObject {
     Q_OBJECT
 
-    std::array<std::unique_ptr<PtyBoard>, 2> boards;
+    std::array<std::unique_ptr<PluggedBoard>, 2> boards;
     std::array<std::unique_ptr<QSerialPort>, 2> holders;  // a second program holding a port
     std::unique_ptr<frmMain> form;
     FakeClock clock;
@@ -232,9 +223,8 @@ private slots:
     void initTestCase() { TestEnv::isolateUserStore(); }
 
     void init() {
-        for (auto& b : boards) b = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board(1).slavePath());
-        TestEnv::setPortDevice(2, board(2).slavePath());
+        for (int port = 1; port <= 2; ++port)
+            boards[port - 1] = std::make_unique<PluggedBoard>(port);
         clock = FakeClock();
         started = clock.now;
         form = std::make_unique<frmMain>();

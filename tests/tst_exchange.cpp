@@ -105,13 +105,12 @@ QList<int> failedThen(int failures, bool matched) {
 
 class ExchangeTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<PtyBoard> board;
+    std::unique_ptr<PluggedBoard> board;
     std::unique_ptr<frmMain> form;
 
     // A window started as the program starts it, on a board of its own.
     void startWindow() {
-        board = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board->slavePath());
+        board = std::make_unique<PluggedBoard>();
         form = WindowChecks::startWindow();
     }
 
@@ -658,8 +657,7 @@ private:
         form->Disconnect->click();
         QVERIFY(!form->MSComm1->PortOpen());
         QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
-        board = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board->slavePath());
+        board = std::make_unique<PluggedBoard>();
         form->Connect->click();
         QVERIFY(form->MSComm1->PortOpen());
         form->TransText->setText(QStringLiteral("ok"));

@@ -99,7 +99,7 @@ private:
 
 class FloodTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<PtyBoard> board;
+    std::unique_ptr<PluggedBoard> board;
     std::unique_ptr<frmMain> form;
 
 private slots:
@@ -109,8 +109,7 @@ private slots:
     }
 
     void init() {
-        board = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board->slavePath());
+        board = std::make_unique<PluggedBoard>();
         form = WindowChecks::startWindow();
         QVERIFY(WindowChecks::showAndConnect(*form));
     }

@@ -39,13 +39,10 @@ double cpuMs() {
 
 class HangUpTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<PtyBoard> board;
+    std::unique_ptr<PluggedBoard> board;
     std::unique_ptr<frmMain> form;
 
-    void plugInBoard() {
-        board = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board->slavePath());
-    }
+    void plugInBoard() { board = std::make_unique<PluggedBoard>(); }
 
     // The pulled cable has been seen by the program's own event loop.
     void pullCableAndIdle() {

@@ -162,8 +162,7 @@ private slots:
 
     // The component's own hold: all three conventions while open, none after.
     void holdsByAllThreeAndReleases() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         MSComm comm;
         QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), 0);
         const QString lock = ownLock(lockDir.path(), board.slavePath());
@@ -208,8 +207,7 @@ private slots:
         QFETCH(Content, content);
         QFETCH(bool, opens);
         QFETCH(bool, fileStays);
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         const QString lock = ownLock(lockDir.path(), board.slavePath());
         const QString target = lockDir.filePath(QStringLiteral("target"));
         QByteArray written;
@@ -288,8 +286,7 @@ private slots:
 
     // No lock folder at all, or one we may not write: the flag and flock still hold it.
     void lockFolderUnusable() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         LineLock::setDirectories({lockDir.filePath(QStringLiteral("missing"))});
         MSComm comm;
         QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), 0);
@@ -302,8 +299,7 @@ private slots:
     // Another process holding the device by flock (as picocom does), or by
     // its exclusive-use flag: refused, and fine again once it lets go.
     void otherHolders() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         const QString flockTool = QStandardPaths::findExecutable(QStringLiteral("flock"));
         if (!flockTool.isEmpty()) {
             QProcess holder;
@@ -334,9 +330,8 @@ private slots:
 
     // Disconnect and a port switch in the window release the line they leave.
     void windowReleases() {
-        PtyBoard board1, board2;
-        TestEnv::setPortDevice(1, board1.slavePath());
-        TestEnv::setPortDevice(2, board2.slavePath());
+        PluggedBoard board1;
+        PluggedBoard board2(2);
         auto form = WindowChecks::startWindow();
         QVERIFY(WindowChecks::showAndConnect(*form));
         QVERIFY(exclusive(board1.slaveFd()));
@@ -354,8 +349,7 @@ private slots:
     // Closing with the line full (the board reads nothing) discards the rest
     // of the text: afterwards no more of it reaches the board.
     void closeDiscardsUnsentOutput() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         MSComm comm;
         comm.setPortOpen(true);
         const QString text(256 * 1024, QLatin1Char('x'));

@@ -2,9 +2,11 @@
 // placement kept between runs.
 #include "app/Placement.h"
 #include "serial/MSComm.h"
+#include "support/FakeClock.h"
 #include "support/LampColours.h"
 #include "support/TestEnv.h"
 #include "support/WindowChecks.h"
+#include "support/frmMainProbe.h"
 #include "ui/ErrorReport.h"
 #include "ui/ProgressBar.h"
 #include "ui/Shape.h"
@@ -23,12 +25,6 @@
 
 #include <memory>
 
-struct frmMainProbe {
-    static void ShowMessage(frmMain& f, const QString& t) { f.ShowMessage(t); }
-    static void StartTimer(frmMain& f) { f.StartTimer(); }
-    static void StopTimer(frmMain& f) { f.StopTimer(); }
-};
-
 using WindowChecks::inkWidth;
 
 namespace {
@@ -46,12 +42,6 @@ QStringList LitLamps(const frmMain& f, const QString& prefix) {
     return lit;
 }
 
-struct FakeClock {
-    QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(12, 0, 0));
-    frmMain::Clock fn() {
-        return [this] { return now; };
-    }
-};
 }  // namespace
 
 class WindowTest : public QObject {
