@@ -146,6 +146,22 @@ class ExchangeTest : public QObject {
         return rest.toLatin1();  // the tests leave only ASCII behind
     }
 
+    // After a failure the user disconnects, plugs in another board and goes on.
+    void stillWorksOnANewBoard() {
+        form->Disconnect->click();
+        QVERIFY(!form->MSComm1->PortOpen());
+        QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
+        board = std::make_unique<PluggedBoard>();
+        form->Connect->click();
+        QVERIFY(form->MSComm1->PortOpen());
+        form->TransText->setText(QStringLiteral("ok"));
+        form->Transmition->click();
+        QCOMPARE(board->receive(2), QByteArray("ok"));
+        boardSends("v");
+        form->Receive->click();
+        QCOMPARE(form->RexText->text(), QString("v"));
+    }
+
 private slots:
     void initTestCase() {
         TestEnv::isolateUserStore();
@@ -649,23 +665,6 @@ private slots:
         QSettings stored(TestEnv::placementFile(), QSettings::IniFormat);
         for (const char* key : {"MainLeft", "MainTop", "MainWidth", "MainHeight"})
             QVERIFY2(stored.contains(QString("Settings/") + key), key);
-    }
-
-private:
-    // After a failure the user disconnects, plugs in another board and goes on.
-    void stillWorksOnANewBoard() {
-        form->Disconnect->click();
-        QVERIFY(!form->MSComm1->PortOpen());
-        QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
-        board = std::make_unique<PluggedBoard>();
-        form->Connect->click();
-        QVERIFY(form->MSComm1->PortOpen());
-        form->TransText->setText(QStringLiteral("ok"));
-        form->Transmition->click();
-        QCOMPARE(board->receive(2), QByteArray("ok"));
-        boardSends("v");
-        form->Receive->click();
-        QCOMPARE(form->RexText->text(), QString("v"));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "serial/LineLock.h"
 #include "serial/MSComm.h"
 #include "serial/PortOrder.h"
+#include "support/ErrorOf.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
 #include "support/WindowChecks.h"
@@ -22,7 +23,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <functional>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -33,15 +33,6 @@
 #include <unistd.h>
 
 namespace {
-
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const MSCommError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 bool exclusive(int fd) {
     int on = 0;
@@ -102,7 +93,36 @@ enum class Content {
 };
 
 // The child modes this binary runs in (argv[1] == "--child").
-int runChild(int argc, char** argv);
+int runChild(int argc, char** argv) {
+    if (argc < 4) return 2;
+    const QByteArray mode = argv[2];
+    LineLock::setDirectories({QString::fromLocal8Bit(argv[3])});
+    if (mode == "open") {
+        QCoreApplication app(argc, argv);
+        MSComm comm;
+        const int e = errorOf([&] { comm.setPortOpen(true); });
+        std::printf(e == 0 ? "opened\n" : "error %d\n", e);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    TestEnv::isolateUserStore();
+    auto form = WindowChecks::startWindow();
+    Termination::closeOnSignals(form.get());
+    if (!WindowChecks::showAndConnect(*form)) return 3;
+    QSocketNotifier go(0, QSocketNotifier::Read);
+    QObject::connect(&go, &QSocketNotifier::activated, [&] {
+        if (mode == "exit") form->Exit_Click();
+        std::exit(0);  // as Qt's X11 plugin ends a broken connection
+    });
+    std::printf("connected\n");
+    std::fflush(stdout);
+    if (mode == "twice") {
+        // The first signal's close must not run: block the event loop.
+        ::pause();
+        ::pause();
+    }
+    return QApplication::exec();
+}
 
 }  // namespace
 
@@ -518,41 +538,6 @@ private slots:
                                                 : QStringLiteral("/dev/ttyS%1").arg(n - 1));
     }
 };
-
-namespace {
-
-int runChild(int argc, char** argv) {
-    if (argc < 4) return 2;
-    const QByteArray mode = argv[2];
-    LineLock::setDirectories({QString::fromLocal8Bit(argv[3])});
-    if (mode == "open") {
-        QCoreApplication app(argc, argv);
-        MSComm comm;
-        const int e = errorOf([&] { comm.setPortOpen(true); });
-        std::printf(e == 0 ? "opened\n" : "error %d\n", e);
-        return 0;
-    }
-    QApplication app(argc, argv);
-    TestEnv::isolateUserStore();
-    auto form = WindowChecks::startWindow();
-    Termination::closeOnSignals(form.get());
-    if (!WindowChecks::showAndConnect(*form)) return 3;
-    QSocketNotifier go(0, QSocketNotifier::Read);
-    QObject::connect(&go, &QSocketNotifier::activated, [&] {
-        if (mode == "exit") form->Exit_Click();
-        std::exit(0);  // as Qt's X11 plugin ends a broken connection
-    });
-    std::printf("connected\n");
-    std::fflush(stdout);
-    if (mode == "twice") {
-        // The first signal's close must not run: block the event loop.
-        ::pause();
-        ::pause();
-    }
-    return QApplication::exec();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 2 && qstrcmp(argv[1], "--child") == 0) return runChild(argc, argv);

@@ -5,6 +5,7 @@
 #include "serial/CodePage.h"
 #include "serial/MSComm.h"
 #include "serial/SerialSettings.h"
+#include "support/ErrorOf.h"
 #include "support/LineProbe.h"
 #include "support/OpenCom1.h"
 #include "support/PtyBoard.h"
@@ -22,21 +23,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <functional>
 #include <memory>
 
 namespace {
-
-// Runs f and returns the number of the MSCommError it raised, 0 when none.
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const MSCommError& e) {
-        if (e.text().isEmpty()) return -1;  // every error carries its text
-        return e.number();
-    }
-    return 0;
-}
 
 double cpuMs() {
     rusage r{};

@@ -29,7 +29,7 @@ using WindowChecks::inkWidth;
 
 namespace {
 
-QStringList LitLamps(const frmMain& f, const QString& prefix) {
+QStringList litLamps(const frmMain& f, const QString& prefix) {
     QStringList lit;
     for (int k = 0; k < 8; ++k) {
         const QString name = prefix + QString::number(k);
@@ -77,8 +77,8 @@ private slots:
         QCOMPARE(f.MSComm1->InputLen(), short(1));
         QCOMPARE(f.MSComm1->InputMode(), short(MSComm::comInputModeText));
         QCOMPARE(f.lampColor("ConnectState"), Rgb::kBlack);
-        QCOMPARE(LitLamps(f, "LED"), QStringList());
-        QCOMPARE(LitLamps(f, "TLED"), QStringList());
+        QCOMPARE(litLamps(f, "LED"), QStringList());
+        QCOMPARE(litLamps(f, "TLED"), QStringList());
         QVERIFY(f.COM1->isChecked() && !f.COM2->isChecked());
         QVERIFY(f.BaoudRate9600->isChecked());
         QCOMPARE(f.ProgressBar1->fraction(), 0.0f);
@@ -241,10 +241,10 @@ private slots:
         for (const QString& k : lit) rx << "LED" + k, tx << "TLED" + k;
         form->UpdateTLED("\xff");  // every lamp is written on every call
         form->UpdateLED(code);
-        QCOMPARE(LitLamps(*form, "LED"), rx);
+        QCOMPARE(litLamps(*form, "LED"), rx);
         form->UpdateLED("\xff");
         form->UpdateTLED(code);
-        QCOMPARE(LitLamps(*form, "TLED"), tx);
+        QCOMPARE(litLamps(*form, "TLED"), tx);
     }
 
     void connectionTimer() {
