@@ -1,6 +1,6 @@
 // Data exchange against the real window and a pseudo-terminal board: sending
 // the box's text, taking one character per click, the acknowledgement wait,
-// a pulled cable, and the design's typical run end to end.
+// a pulled cable, and a typical run end to end.
 //
 // The board's bytes are waited for with FIONREAD (PtyBoard::waitSlaveHas,
 // PtyBoard::receive), never with sleeps; no Qt event loop runs between a
@@ -372,7 +372,7 @@ private slots:
     void roundTripEveryByte() {
         // The board sends a byte, the user receives it, copies it to the box
         // and sends it back: the board gets the same byte. A lone blank is
-        // trimmed away, by design, and nothing goes back for it.
+        // trimmed away, as it should be, and nothing goes back for it.
         for (int b = 0; b < 256; ++b) {
             boardSends(byte(b));
             form->Receive->click();
@@ -610,7 +610,7 @@ private slots:
     // Typical run -----------------------------------------------------------
 
     void typicalRun() {
-        // The design's typical run, from a window that starts as the program
+        // A typical run, from a window that starts as the program
         // does, driven through its controls.
         form.reset();  // this run starts from a window that never connected
         board.reset();

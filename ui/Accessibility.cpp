@@ -104,7 +104,7 @@ public:
     }
 };
 
-QAccessibleInterface* Factory(const QString& className, QObject* object) {
+QAccessibleInterface* interfaceFor(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     auto* w = static_cast<QWidget*>(object);
     if (className == QLatin1String("frmMain")) return new WindowInterface(w);
@@ -122,6 +122,6 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
 }  // namespace
 
 void Accessibility::installFactory() {
-    static const bool installed = (QAccessible::installFactory(&Factory), true);
+    static const bool installed = (QAccessible::installFactory(&interfaceFor), true);
     (void)installed;
 }

@@ -22,7 +22,7 @@ struct TypeProps {
     bool font;
 };
 
-constexpr TypeProps Types[] = {
+constexpr TypeProps kTypes[] = {
     {"Form", "QWidget", "windowTitle", false, true},
     {"Label", "QLabel", "text", true, true},
     {"CommandButton", "QAbstractButton", "text", true, true},
@@ -42,10 +42,10 @@ constexpr TypeProps Types[] = {
 
 // An unknown type has no properties beyond its Tag.
 TypeProps propsOf(const QString& typeName) {
-    const auto found = std::find_if(std::begin(Types), std::end(Types), [&](const TypeProps& t) {
+    const auto found = std::find_if(std::begin(kTypes), std::end(kTypes), [&](const TypeProps& t) {
         return typeName == QLatin1StringView(t.name);
     });
-    return found != std::end(Types) ? *found : TypeProps{"", "", nullptr, false, false};
+    return found != std::end(kTypes) ? *found : TypeProps{"", "", nullptr, false, false};
 }
 
 }  // namespace
@@ -170,8 +170,8 @@ QList<CollectionItem> Control::ColumnHeaders() const {
 }
 
 void CollectionItem::lacks(const char* property) const {
-    static constexpr const char* Names[] = {"Tab", "Button", "ColumnHeader"};
-    throw PropertyError(QString::fromLatin1(Names[int(m_kind)]), property);
+    static constexpr const char* kNames[] = {"Tab", "Button", "ColumnHeader"};
+    throw PropertyError(QString::fromLatin1(kNames[int(m_kind)]), property);
 }
 
 QString CollectionItem::Tag() const {
