@@ -6,15 +6,15 @@
 
 namespace {
 
-bool IsBlank(QChar c) {
+bool isBlank(QChar c) {
     return c == u' ' || c == u'\t';
 }
-bool IsDigit(QChar c) {
+bool isDigit(QChar c) {
     return c >= u'0' && c <= u'9';
 }
 
-qsizetype SkipBlanks(QStringView text, qsizetype at) {
-    while (at < text.size() && IsBlank(text[at])) ++at;
+qsizetype skipBlanks(QStringView text, qsizetype at) {
+    while (at < text.size() && isBlank(text[at])) ++at;
     return at;
 }
 
@@ -33,10 +33,10 @@ struct Scanned {
 
 // Any exponent beyond this is out of range anyway; capping it keeps the sums
 // below far from overflow whatever the text holds.
-constexpr qint64 ExponentCap = qint64(1) << 40;
+constexpr qint64 kExponentCap = qint64(1) << 40;
 
 // The number starting exactly at `at`, if one does.
-std::optional<Scanned> ScanNumber(QStringView text, qsizetype at) {
+std::optional<Scanned> scanNumber(QStringView text, qsizetype at) {
     Decimal d;
     if (at < text.size() && (text[at] == u'+' || text[at] == u'-')) {
         d.negative = text[at] == u'-';
@@ -50,7 +50,7 @@ std::optional<Scanned> ScanNumber(QStringView text, qsizetype at) {
             fraction = true;
             continue;
         }
-        if (!IsDigit(c)) break;
+        if (!isDigit(c)) break;
         anyDigit = true;
         if (fraction) ++fractionDigits;
         // Leading zeros are dropped; after the point they still count in
@@ -67,9 +67,9 @@ std::optional<Scanned> ScanNumber(QStringView text, qsizetype at) {
             negativeExponent = text[e] == u'-';
             ++e;
         }
-        if (e < text.size() && IsDigit(text[e])) {
-            for (; e < text.size() && IsDigit(text[e]); ++e)
-                exponent = std::min(ExponentCap, exponent * 10 + (text[e].unicode() - u'0'));
+        if (e < text.size() && isDigit(text[e])) {
+            for (; e < text.size() && isDigit(text[e]); ++e)
+                exponent = std::min(kExponentCap, exponent * 10 + (text[e].unicode() - u'0'));
             if (negativeExponent) exponent = -exponent;
             at = e;
         }
@@ -79,7 +79,7 @@ std::optional<Scanned> ScanNumber(QStringView text, qsizetype at) {
 }
 
 // The nearest whole number, a half going to the even neighbour, if it fits.
-std::optional<qint16> Round(const Decimal& d) {
+std::optional<qint16> roundHalfEven(const Decimal& d) {
     if (d.digits.empty()) return qint16(0);
     const qint64 count = qint64(d.digits.size());
     const qint64 wholeDigits = count + d.exponent;
@@ -106,14 +106,14 @@ std::optional<qint16> Round(const Decimal& d) {
 
 }  // namespace
 
-std::optional<qint16> WholeNumber(QStringView text) {
-    const auto scanned = ScanNumber(text, SkipBlanks(text, 0));
-    if (!scanned || SkipBlanks(text, scanned->end) != text.size()) return std::nullopt;
-    return Round(scanned->value);
+std::optional<qint16> parseWholeNumber(QStringView text) {
+    const auto scanned = scanNumber(text, skipBlanks(text, 0));
+    if (!scanned || skipBlanks(text, scanned->end) != text.size()) return std::nullopt;
+    return roundHalfEven(scanned->value);
 }
 
-std::optional<qint16> LeadingNumber(QStringView text) {
-    const auto scanned = ScanNumber(text, SkipBlanks(text, 0));
+std::optional<qint16> parseLeadingNumber(QStringView text) {
+    const auto scanned = scanNumber(text, skipBlanks(text, 0));
     if (!scanned) return qint16(0);
-    return Round(scanned->value);
+    return roundHalfEven(scanned->value);
 }

@@ -14,8 +14,8 @@
 
 // The complete text, surrounding blanks allowed, as a number. Nothing when the
 // text is empty or anything else than one number.
-std::optional<qint16> WholeNumber(QStringView text);
+std::optional<qint16> parseWholeNumber(QStringView text);
 
 // The number the text begins with, after leading blanks; 0 when it begins
 // with none ("12abc" is 12, "abc" is 0, "1e" is 1).
-std::optional<qint16> LeadingNumber(QStringView text);
+std::optional<qint16> parseLeadingNumber(QStringView text);

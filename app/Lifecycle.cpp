@@ -1,11 +1,12 @@
 // Start-up, shutdown and the placement the window keeps between runs.
-#include "app/AppInfo.h"
 #include "app/Module1.h"
 #include "app/Placement.h"
 #include "serial/Line.h"
 #include "serial/MSComm.h"
+#include "ui/AppInfo.h"
 #include "ui/ErrorReport.h"
 #include "ui/Shape.h"
+#include "ui/StatusBar.h"
 #include "ui/Twips.h"
 #include "ui/frmMain.h"
 
@@ -18,22 +19,22 @@
 #include <cstdlib>
 
 namespace {
-QSettings Store() {
-    return QSettings(QString::fromLatin1(AppTitle), QString::fromLatin1(AppTitle));
+QSettings settingsStore() {
+    return QSettings(QString::fromLatin1(kAppTitle), QString::fromLatin1(kAppTitle));
 }
 
-QString Key(const char* name) {
-    return QString::fromLatin1(Placement::Section) + u'/' + QString::fromLatin1(name);
+QString settingsKey(const char* name) {
+    return QString::fromLatin1(Placement::kSection) + u'/' + QString::fromLatin1(name);
 }
 
 // A stored value in pixels; the default when the key is absent, does not
 // convert, or gives a value no window can take.
-int ReadPixels(QSettings& store, const char* key, double defaultTwips, double dpi) {
+int readPixels(QSettings& store, const char* key, double defaultTwips, double dpi) {
     double twips = defaultTwips;
-    const QVariant stored = store.value(Key(key));
+    const QVariant stored = store.value(settingsKey(key));
     if (stored.isValid()) {
-        if (auto value = Placement::ParseNumber(stored.toString())) {
-            const double px = double(*value) * dpi / Twips::PerInch;
+        if (auto value = Placement::parseNumber(stored.toString())) {
+            const double px = double(*value) * dpi / Twips::kPerInch;
             if (std::fabs(px) <= 32767.0) twips = double(*value);
         }
     }
@@ -43,37 +44,37 @@ int ReadPixels(QSettings& store, const char* key, double defaultTwips, double dp
 
 void frmMain::Form_Load() {
     ApplyResourceStrings(*this);
-    RestorePlacement();
-    SetPanelText(QStringLiteral("Status"), QStringLiteral("Status:Disconnect"));
-    SetPanelText(QStringLiteral("Settings"), QStringLiteral("Settings: ") + MSComm1->Settings());
+    restorePlacement();
+    setPanelText(StatusPanel::Status, QStringLiteral("Status:Disconnect"));
+    setPanelText(StatusPanel::Settings, QStringLiteral("Settings: ") + MSComm1->Settings());
     Transmition->setEnabled(false);
     Receive->setEnabled(false);
     StopTimer();
     MSComm1->setInputLen(1);
     MSComm1->setInputMode(MSComm::comInputModeText);
-    ConnectState->setFillColor(QColor(0, 0, 0));
+    ConnectState->setFillColor(Lamp::kBlack);
     UpdateLED(QString());
     UpdateTLED(QString());
 }
 
-void frmMain::RestorePlacement() {
-    QSettings store = Store();
+void frmMain::restorePlacement() {
+    QSettings store = settingsStore();
     const double dpi = Twips::dpi(this);
     // Each value is applied before the next is read; left and top place the
     // outer frame, width and height are its outer size.
-    m_wantedOuter.moveLeft(ReadPixels(store, Placement::LeftKey, 1000, dpi));
+    m_wantedOuter.moveLeft(readPixels(store, Placement::kLeftKey, 1000, dpi));
     move(m_wantedOuter.left(), y());
-    m_wantedOuter.moveTop(ReadPixels(store, Placement::TopKey, 1000, dpi));
+    m_wantedOuter.moveTop(readPixels(store, Placement::kTopKey, 1000, dpi));
     move(m_wantedOuter.topLeft());
-    m_wantedOuter.setWidth(ReadPixels(store, Placement::WidthKey, 6500, dpi));
-    m_wantedOuter.setHeight(ReadPixels(store, Placement::HeightKey, 6500, dpi));
+    m_wantedOuter.setWidth(readPixels(store, Placement::kWidthKey, 6500, dpi));
+    m_wantedOuter.setHeight(readPixels(store, Placement::kHeightKey, 6500, dpi));
     m_outerFitted = false;
-    FitOuterSize();
+    fitOuterSize();
 }
 
 // The frame's margins are known only once a window manager has framed the
 // window; until then the outer size is taken as the client size.
-void frmMain::FitOuterSize() {
+void frmMain::fitOuterSize() {
     const QMargins frame(geometry().left() - frameGeometry().left(),
                          geometry().top() - frameGeometry().top(),
                          frameGeometry().right() - geometry().right(),
@@ -89,26 +90,26 @@ bool frmMain::event(QEvent* event) {
         (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
          event->type() == QEvent::Show) &&
         frameGeometry() != geometry())
-        FitOuterSize();
+        fitOuterSize();
     return handled;
 }
 
-void frmMain::SavePlacement() {
-    QSettings store = Store();
+void frmMain::savePlacement() {
+    QSettings store = settingsStore();
     const double dpi = Twips::dpi(this);
     const QRect outer = frameGeometry();
-    store.setValue(Key(Placement::LeftKey),
-                   Placement::FormatNumber(Twips::fromPixels(outer.x(), dpi)));
-    store.setValue(Key(Placement::TopKey),
-                   Placement::FormatNumber(Twips::fromPixels(outer.y(), dpi)));
-    store.setValue(Key(Placement::WidthKey),
-                   Placement::FormatNumber(Twips::fromPixels(outer.width(), dpi)));
-    store.setValue(Key(Placement::HeightKey),
-                   Placement::FormatNumber(Twips::fromPixels(outer.height(), dpi)));
+    store.setValue(settingsKey(Placement::kLeftKey),
+                   Placement::formatNumber(Twips::fromPixels(outer.x(), dpi)));
+    store.setValue(settingsKey(Placement::kTopKey),
+                   Placement::formatNumber(Twips::fromPixels(outer.y(), dpi)));
+    store.setValue(settingsKey(Placement::kWidthKey),
+                   Placement::formatNumber(Twips::fromPixels(outer.width(), dpi)));
+    store.setValue(settingsKey(Placement::kHeightKey),
+                   Placement::formatNumber(Twips::fromPixels(outer.height(), dpi)));
     store.sync();
     // A format error found while reading the old file does not mean the write failed.
     if (store.status() == QSettings::AccessError)
-        ErrorReport::Show(this, 75,
+        ErrorReport::show(this, 75,
                           QStringLiteral("Path/File access error: the window placement "
                                          "could not be saved to ") +
                               store.fileName());
@@ -120,7 +121,7 @@ void frmMain::Form_Unload(qint16& Cancel) {
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (qsizetype i = windows.size() - 1; i >= 0; --i)
         if (windows[i] != this && windows[i]->isVisible()) windows[i]->close();
-    if (!isMinimized()) SavePlacement();
+    if (!isMinimized()) savePlacement();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -6,8 +6,8 @@
 
 #include "app/Conversions.h"
 #include "app/ResourceStrings.h"
-#include "serial/ResumeNext.h"
 #include "ui/ControlProps.h"
+#include "ui/ResumeNext.h"
 #include "ui/frmMain.h"
 
 #include <optional>
@@ -15,74 +15,74 @@
 
 namespace {
 
-constexpr qint16 FontNameString = 20;
-constexpr qint16 FontSizeString = 21;
+constexpr qint16 kFontNameString = 20;
+constexpr qint16 kFontSizeString = 21;
 
 // A conversion that gives nothing fails the step it is part of.
-qint16 OrFail(std::optional<qint16> number) {
+qint16 orFail(std::optional<qint16> number) {
     if (!number) throw std::range_error("Type mismatch or overflow");
     return *number;
 }
 
-qint16 Whole(const QString& text) {
-    return OrFail(WholeNumber(text));
+qint16 whole(const QString& text) {
+    return orFail(parseWholeNumber(text));
 }
-qint16 Leading(const QString& text) {
-    return OrFail(LeadingNumber(text));
+qint16 leading(const QString& text) {
+    return orFail(parseLeadingNumber(text));
 }
 
 }  // namespace
 
 void ApplyResourceStrings(frmMain& window) {
-    ApplyResourceStrings(window, window.Controls(), ResourceStrings::Program());
+    ApplyResourceStrings(window, window.controls(), ResourceStrings::program());
 }
 
 void ApplyResourceStrings(QWidget& window, const QList<QObject*>& controls,
                           const ResourceStrings& table) {
     ResumeNext err;
     Control form(window);
-    err.Try([&] { form.setCaption(table.Text(Whole(form.Tag()))); });
+    err.attempt([&] { form.setCaption(table.text(whole(form.Tag()))); });
 
     FontRef F(window);
-    err.Try([&] { F.setName(table.Text(FontNameString)); });
-    err.Try([&] { F.setSize(Whole(table.Text(FontSizeString))); });
+    err.attempt([&] { F.setName(table.text(kFontNameString)); });
+    err.attempt([&] { F.setSize(whole(table.text(kFontSizeString))); });
 
     for (QObject* object : controls) {
         Control ctl(*object);
-        err.Try([&] { ctl.setFont(F); });
+        err.attempt([&] { ctl.setFont(F); });
 
-        const QString type = ctl.TypeName();
+        const QString type = ctl.typeName();
         if (type == u"Label") {
-            err.Try([&] { ctl.setCaption(table.Text(Whole(ctl.Tag()))); });
+            err.attempt([&] { ctl.setCaption(table.text(whole(ctl.Tag()))); });
         } else if (type == u"Menu") {
-            err.Try([&] { ctl.setCaption(table.Text(Whole(ctl.Caption()))); });
+            err.attempt([&] { ctl.setCaption(table.text(whole(ctl.Caption()))); });
         } else if (type == u"TabStrip") {
-            err.Try([&] {
+            err.attempt([&] {
                 for (CollectionItem& tab : ctl.Tabs()) {
-                    err.Try([&] { tab.setCaption(table.Text(Whole(tab.Tag()))); });
-                    err.Try([&] { tab.setToolTipText(table.Text(Whole(tab.ToolTipText()))); });
+                    err.attempt([&] { tab.setCaption(table.text(whole(tab.Tag()))); });
+                    err.attempt([&] { tab.setToolTipText(table.text(whole(tab.ToolTipText()))); });
                 }
             });
         } else if (type == u"Toolbar") {
-            err.Try([&] {
+            err.attempt([&] {
                 for (CollectionItem& button : ctl.Buttons())
-                    err.Try(
-                        [&] { button.setToolTipText(table.Text(Whole(button.ToolTipText()))); });
+                    err.attempt(
+                        [&] { button.setToolTipText(table.text(whole(button.ToolTipText()))); });
             });
         } else if (type == u"ListView") {
-            err.Try([&] {
+            err.attempt([&] {
                 for (CollectionItem& header : ctl.ColumnHeaders())
-                    err.Try([&] { header.setText(table.Text(Whole(header.Tag()))); });
+                    err.attempt([&] { header.setText(table.text(whole(header.Tag()))); });
             });
         } else {
             // n starts again from 0 before each read, so a read that fails
             // counts as 0 and looks nothing up.
             qint16 n = 0;
-            err.Try([&] { n = Leading(ctl.Tag()); });
-            if (n > 0) err.Try([&] { ctl.setCaption(table.Text(n)); });
+            err.attempt([&] { n = leading(ctl.Tag()); });
+            if (n > 0) err.attempt([&] { ctl.setCaption(table.text(n)); });
             n = 0;
-            err.Try([&] { n = Leading(ctl.ToolTipText()); });
-            if (n > 0) err.Try([&] { ctl.setToolTipText(table.Text(n)); });
+            err.attempt([&] { n = leading(ctl.ToolTipText()); });
+            if (n > 0) err.attempt([&] { ctl.setToolTipText(table.text(n)); });
         }
     }
 }

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-std::optional<float> Placement::ParseNumber(const QString& text) {
+std::optional<float> Placement::parseNumber(const QString& text) {
     static const QRegularExpression number(
         QStringLiteral(R"(^\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?\s*$)"));
     if (!number.match(text).hasMatch()) return std::nullopt;
@@ -17,6 +17,6 @@ std::optional<float> Placement::ParseNumber(const QString& text) {
     return float(value);
 }
 
-QString Placement::FormatNumber(double twips) {
+QString Placement::formatNumber(double twips) {
     return QString::number(std::llround(twips));
 }

@@ -7,16 +7,16 @@
 // The window placement kept in the per-user store: section "Settings", twips
 // as decimal text.
 namespace Placement {
-inline constexpr char Section[] = "Settings";
-inline constexpr char LeftKey[] = "MainLeft";
-inline constexpr char TopKey[] = "MainTop";
-inline constexpr char WidthKey[] = "MainWidth";
-inline constexpr char HeightKey[] = "MainHeight";
+inline constexpr char kSection[] = "Settings";
+inline constexpr char kLeftKey[] = "MainLeft";
+inline constexpr char kTopKey[] = "MainTop";
+inline constexpr char kWidthKey[] = "MainWidth";
+inline constexpr char kHeightKey[] = "MainHeight";
 
 // A stored number: decimal with optional sign, fraction and exponent, taken
 // as single precision. Anything else, or a value that is not finite as a
 // single, gives nothing.
-std::optional<float> ParseNumber(const QString& text);
+std::optional<float> parseNumber(const QString& text);
 // Twips as stored: a plain whole number.
-QString FormatNumber(double twips);
+QString formatNumber(double twips);
 }  // namespace Placement

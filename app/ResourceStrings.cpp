@@ -9,13 +9,13 @@ ResourceStrings::ResourceStrings(std::initializer_list<std::pair<qint16, QString
     for (const auto& [number, text] : entries) m_texts.insert(number, text);
 }
 
-QString ResourceStrings::Text(qint16 number) const {
+QString ResourceStrings::text(qint16 number) const {
     const auto found = m_texts.constFind(number);
     if (found == m_texts.cend()) throw MissingString(number);
     return *found;
 }
 
-const ResourceStrings& ResourceStrings::Program() {
+const ResourceStrings& ResourceStrings::program() {
     static const ResourceStrings none;
     return none;
 }

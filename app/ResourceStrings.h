@@ -22,10 +22,10 @@ public:
     ResourceStrings(std::initializer_list<std::pair<qint16, QString>> entries);
 
     // Throws MissingString when the table holds no text of that number.
-    QString Text(qint16 number) const;
+    QString text(qint16 number) const;
 
     // The program's own table. It carries no texts, so every lookup fails.
-    static const ResourceStrings& Program();
+    static const ResourceStrings& program();
 
 private:
     QHash<qint16, QString> m_texts;

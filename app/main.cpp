@@ -1,5 +1,5 @@
-#include "app/AppInfo.h"
 #include "app/Termination.h"
+#include "ui/AppInfo.h"
 #include "ui/ErrorReport.h"
 #include "ui/frmMain.h"
 
@@ -7,15 +7,15 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromLatin1(AppTitle));
-    QApplication::setOrganizationName(QString::fromLatin1(AppTitle));
+    QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
+    QApplication::setOrganizationName(QString::fromLatin1(kAppTitle));
     QApplication::setStyle(QStringLiteral("Fusion"));
 
     frmMain form;
     try {
         form.Form_Load();
     } catch (...) {
-        ErrorReport::ReportCurrent(nullptr, std::current_exception());
+        ErrorReport::reportCurrent(nullptr, std::current_exception());
         return 1;
     }
     Termination::closeOnSignals(&form);

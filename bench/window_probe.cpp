@@ -32,7 +32,7 @@ extern char** environ;
 namespace {
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void Die(const std::string& why) {
+[[noreturn]] void die(const std::string& why) {
     std::fprintf(stderr, "window_probe: %s\n", why.c_str());
     std::exit(1);
 }
@@ -40,15 +40,15 @@ using Clock = std::chrono::steady_clock;
 template <typename Reply>
 using Owned = std::unique_ptr<Reply, decltype(&std::free)>;
 
-xcb_atom_t Atom(xcb_connection_t* x, const char* name) {
+xcb_atom_t atom(xcb_connection_t* x, const char* name) {
     Owned<xcb_intern_atom_reply_t> reply(
         xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, uint16_t(std::strlen(name)), name), nullptr),
         &std::free);
-    if (!reply) Die(std::string("no atom ") + name);
+    if (!reply) die(std::string("no atom ") + name);
     return reply->atom;
 }
 
-pid_t WindowPid(xcb_connection_t* x, xcb_window_t window, xcb_atom_t netWmPid) {
+pid_t windowPid(xcb_connection_t* x, xcb_window_t window, xcb_atom_t netWmPid) {
     Owned<xcb_get_property_reply_t> reply(
         xcb_get_property_reply(x, xcb_get_property(x, 0, window, netWmPid, XCB_ATOM_CARDINAL, 0, 1),
                                nullptr),
@@ -58,7 +58,7 @@ pid_t WindowPid(xcb_connection_t* x, xcb_window_t window, xcb_atom_t netWmPid) {
 }
 
 // Waits for the map of a top-level window of pid; the time it arrived.
-Clock::time_point WaitForMap(xcb_connection_t* x, pid_t pid, xcb_atom_t netWmPid) {
+Clock::time_point waitForMap(xcb_connection_t* x, pid_t pid, xcb_atom_t netWmPid) {
     const auto deadline = Clock::now() + std::chrono::seconds(60);
     while (Clock::now() < deadline) {
         while (xcb_generic_event_t* raw = xcb_poll_for_event(x)) {
@@ -66,32 +66,32 @@ Clock::time_point WaitForMap(xcb_connection_t* x, pid_t pid, xcb_atom_t netWmPid
             const auto when = Clock::now();
             if ((event->response_type & 0x7f) != XCB_MAP_NOTIFY) continue;
             const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event.get());
-            if (!map->override_redirect && WindowPid(x, map->window, netWmPid) == pid) return when;
+            if (!map->override_redirect && windowPid(x, map->window, netWmPid) == pid) return when;
         }
-        if (xcb_connection_has_error(x)) Die("lost the X connection");
+        if (xcb_connection_has_error(x)) die("lost the X connection");
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid)
-            Die("the program ended before it showed a window");
+            die("the program ended before it showed a window");
         pollfd p{xcb_get_file_descriptor(x), POLLIN, 0};
         poll(&p, 1, 100);
     }
-    Die("no window within 60 s");
+    die("no window within 60 s");
 }
 
-long ResidentKib(pid_t pid) {
+long residentKib(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
         if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    Die("no VmRSS");
+    die("no VmRSS");
 }
 
-double CpuSeconds(clockid_t clock) {
+double cpuSeconds(clockid_t clock) {
     timespec t{};
-    if (clock_gettime(clock, &t) != 0) Die("cannot read the program's CPU clock");
+    if (clock_gettime(clock, &t) != 0) die("cannot read the program's CPU clock");
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-double Seconds(Clock::duration d) {
+double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 }  // namespace
@@ -106,15 +106,15 @@ int main(int argc, char* argv[]) {
         else if (arg == "--idle-s")
             idleS = std::atoi(argv[++first]);
         else
-            Die("unknown option " + arg);
+            die("unknown option " + arg);
     }
     if (first >= argc - 1 || std::string(argv[first]) != "--")
-        Die("usage: window_probe [--settle-ms N] [--idle-s N] -- program [arguments...]");
+        die("usage: window_probe [--settle-ms N] [--idle-s N] -- program [arguments...]");
     char** program = argv + first + 1;
 
     int screenNumber = 0;
     xcb_connection_t* x = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(x)) Die("cannot open the X display");
+    if (xcb_connection_has_error(x)) die("cannot open the X display");
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(x));
     for (int i = 0; i < screenNumber; ++i) xcb_screen_next(&screens);
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
@@ -122,28 +122,28 @@ int main(int argc, char* argv[]) {
             xcb_request_check(x, xcb_change_window_attributes_checked(x, screens.data->root,
                                                                       XCB_CW_EVENT_MASK, &mask))) {
         std::free(error);
-        Die("cannot watch the root window");
+        die("cannot watch the root window");
     }
-    const xcb_atom_t netWmPid = Atom(x, "_NET_WM_PID");
+    const xcb_atom_t netWmPid = atom(x, "_NET_WM_PID");
 
     const auto start = Clock::now();
     pid_t pid = 0;
     if (posix_spawnp(&pid, program[0], nullptr, nullptr, program, environ) != 0)
-        Die(std::string("cannot start ") + program[0]);
-    const auto mapped = WaitForMap(x, pid, netWmPid);
-    std::printf("mapped_ms %.2f\n", Seconds(mapped - start) * 1e3);
+        die(std::string("cannot start ") + program[0]);
+    const auto mapped = waitForMap(x, pid, netWmPid);
+    std::printf("mapped_ms %.2f\n", seconds(mapped - start) * 1e3);
 
     std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
     if (idleS > 0) {
         clockid_t cpu{};
-        if (clock_getcpuclockid(pid, &cpu) != 0) Die("no CPU clock for the program");
-        const double cpu0 = CpuSeconds(cpu);
+        if (clock_getcpuclockid(pid, &cpu) != 0) die("no CPU clock for the program");
+        const double cpu0 = cpuSeconds(cpu);
         const auto wall0 = Clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(idleS));
-        const double cpu1 = CpuSeconds(cpu);
-        std::printf("cpu_percent %.4f\n", (cpu1 - cpu0) / Seconds(Clock::now() - wall0) * 100);
+        const double cpu1 = cpuSeconds(cpu);
+        std::printf("cpu_percent %.4f\n", (cpu1 - cpu0) / seconds(Clock::now() - wall0) * 100);
     }
-    std::printf("rss_kib %ld\n", ResidentKib(pid));
+    std::printf("rss_kib %ld\n", residentKib(pid));
 
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);

@@ -1,5 +1,5 @@
 // Waiting for the board's acknowledgement. Holds the thread for the whole
-// wait, by design: at most 1000 reads with no pause between them.
+// wait, on purpose: at most 1000 reads with no pause between them.
 #include "serial/MSComm.h"
 #include "ui/ProgressBar.h"
 #include "ui/frmMain.h"

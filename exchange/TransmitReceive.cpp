@@ -6,7 +6,7 @@
 
 namespace {
 // Only the blank (code 32) is trimmed; tabs and other characters stay.
-QString TrimBlanks(const QString& text) {
+QString trimBlanks(const QString& text) {
     qsizetype first = 0, last = text.size();
     while (first < last && text[first] == u' ') ++first;
     while (last > first && text[last - 1] == u' ') --last;
@@ -15,9 +15,9 @@ QString TrimBlanks(const QString& text) {
 }  // namespace
 
 void frmMain::Transmition_Click() {
-    MSComm1->setOutput(TrimBlanks(TransText->text()));
+    MSComm1->setOutput(trimBlanks(TransText->text()));
     UpdateTLED(TransText->text());
-    ShowMessage(QStringLiteral(" Transmition <") + TrimBlanks(TransText->text()) +
+    ShowMessage(QStringLiteral(" Transmition <") + trimBlanks(TransText->text()) +
                 QStringLiteral("> finish"));
 }
 

@@ -6,28 +6,28 @@
 
 namespace {
 // Received bytes: one character each, and every byte comes back unchanged.
-void CheckBytes(const QByteArray& bytes) {
-    const QString text = CodePage::FromAnsi(bytes);
+void checkBytes(const QByteArray& bytes) {
+    const QString text = CodePage::fromAnsi(bytes);
     FUZZ_REQUIRE(text.size() == bytes.size());
-    FUZZ_REQUIRE(CodePage::ToAnsi(text) == bytes);
-    FUZZ_REQUIRE(CodePage::FromAnsi(CodePage::ToAnsi(text)) == text);
-    FUZZ_REQUIRE(CodePage::FirstCharCode(text) == (bytes.isEmpty() ? 0 : quint8(bytes[0])));
+    FUZZ_REQUIRE(CodePage::toAnsi(text) == bytes);
+    FUZZ_REQUIRE(CodePage::fromAnsi(CodePage::toAnsi(text)) == text);
+    FUZZ_REQUIRE(CodePage::firstCharCode(text) == (bytes.isEmpty() ? 0 : quint8(bytes[0])));
 }
 
 // Text to send: one byte per character (a surrogate pair is one character, a
 // lone surrogate too), and the first byte is the lamps' code.
-void CheckText(const QString& text) {
-    const QByteArray bytes = CodePage::ToAnsi(text);
+void checkText(const QString& text) {
+    const QByteArray bytes = CodePage::toAnsi(text);
     FUZZ_REQUIRE(bytes.size() == text.toUcs4().size());
-    const int code = CodePage::FirstCharCode(text);
+    const int code = CodePage::firstCharCode(text);
     FUZZ_REQUIRE(code == (text.isEmpty() ? 0 : quint8(bytes[0])));
-    CheckBytes(bytes);
+    checkBytes(bytes);
 }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    CheckBytes(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
-    CheckText(FuzzSupport::AsUtf8(data, size));
-    CheckText(FuzzSupport::AsUtf16(data, size));
+    checkBytes(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
+    checkText(FuzzSupport::asUtf8(data, size));
+    checkText(FuzzSupport::asUtf16(data, size));
     return 0;
 }

@@ -11,7 +11,7 @@
 namespace {
 using Number = std::optional<qint16>;
 
-bool IsBlank(char c) {
+bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
@@ -19,7 +19,7 @@ bool IsBlank(char c) {
 // only blanks, signs, digits, points and exponent letters. With at most 14
 // digits after the first non-zero one, its double stays far enough from any
 // half that rounding it agrees with rounding the decimal as written.
-std::optional<QByteArray> ComparableWithC(const QString& text) {
+std::optional<QByteArray> comparableWithC(const QString& text) {
     int significant = 0;
     for (QChar c : text) {
         const char16_t u = c.unicode();
@@ -31,7 +31,7 @@ std::optional<QByteArray> ComparableWithC(const QString& text) {
     return text.toLatin1();
 }
 
-Number RoundedByC(double value) {
+Number roundedByC(double value) {
     const double whole = std::nearbyint(value);  // ties to even
     if (!(whole >= std::numeric_limits<qint16>::min() &&
           whole <= std::numeric_limits<qint16>::max()))
@@ -39,11 +39,11 @@ Number RoundedByC(double value) {
     return qint16(whole);
 }
 
-void CompareWithC(const QString& text, Number whole, Number leading) {
-    const auto ascii = ComparableWithC(text);
+void compareWithC(const QString& text, Number whole, Number leading) {
+    const auto ascii = comparableWithC(text);
     if (!ascii) return;
     const char* start = ascii->constData();
-    while (IsBlank(*start)) ++start;
+    while (isBlank(*start)) ++start;
     char* end = nullptr;
     const double value = std::strtod(start, &end);
     if (end == start) {  // no number at the start
@@ -51,23 +51,23 @@ void CompareWithC(const QString& text, Number whole, Number leading) {
         FUZZ_REQUIRE(leading == Number(0));
         return;
     }
-    FUZZ_REQUIRE(leading == RoundedByC(value));
-    while (IsBlank(*end)) ++end;
+    FUZZ_REQUIRE(leading == roundedByC(value));
+    while (isBlank(*end)) ++end;
     const bool onlyTheNumber = end == ascii->constData() + ascii->size();
-    FUZZ_REQUIRE(whole == (onlyTheNumber ? RoundedByC(value) : std::nullopt));
+    FUZZ_REQUIRE(whole == (onlyTheNumber ? roundedByC(value) : std::nullopt));
 }
 
-void Check(const QString& text) {
-    const Number whole = WholeNumber(text);
-    const Number leading = LeadingNumber(text);
+void check(const QString& text) {
+    const Number whole = parseWholeNumber(text);
+    const Number leading = parseLeadingNumber(text);
     // A text that is one number begins with that number.
     if (whole) FUZZ_REQUIRE(leading == whole);
-    CompareWithC(text, whole, leading);
+    compareWithC(text, whole, leading);
 }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Check(FuzzSupport::AsUtf8(data, size));
-    Check(FuzzSupport::AsUtf16(data, size));
+    check(FuzzSupport::asUtf8(data, size));
+    check(FuzzSupport::asUtf16(data, size));
     return 0;
 }

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 namespace {
-void Check(const QString& text) {
-    const auto value = Placement::ParseNumber(text);
+void check(const QString& text) {
+    const auto value = Placement::parseNumber(text);
     if (!value) return;
     FUZZ_REQUIRE(std::isfinite(*value));
 
@@ -21,14 +21,14 @@ void Check(const QString& text) {
 
     // What the window writes back is read again as the nearest whole number.
     if (std::fabs(*value) < 1e15f) {
-        const auto back = Placement::ParseNumber(Placement::FormatNumber(double(*value)));
+        const auto back = Placement::parseNumber(Placement::formatNumber(double(*value)));
         FUZZ_REQUIRE(back && std::fabs(double(*back) - double(*value)) <= 0.5);
     }
 }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Check(FuzzSupport::AsUtf8(data, size));
-    Check(FuzzSupport::AsUtf16(data, size));
+    check(FuzzSupport::asUtf8(data, size));
+    check(FuzzSupport::asUtf16(data, size));
     return 0;
 }

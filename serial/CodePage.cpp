@@ -52,7 +52,7 @@ char32_t codePointAt(const QString& text, qsizetype i, qsizetype* length) {
 
 namespace CodePage {
 
-QByteArray ToAnsi(const QString& text) {
+QByteArray toAnsi(const QString& text) {
     QByteArray bytes;
     bytes.reserve(text.size());
     for (qsizetype i = 0; i < text.size();) {
@@ -64,7 +64,7 @@ QByteArray ToAnsi(const QString& text) {
     return bytes;
 }
 
-QString FromAnsi(const QByteArray& bytes) {
+QString fromAnsi(const QByteArray& bytes) {
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
     for (qsizetype i = 0; i < bytes.size(); ++i)
@@ -72,7 +72,7 @@ QString FromAnsi(const QByteArray& bytes) {
     return text;
 }
 
-int FirstCharCode(const QString& text) {
+int firstCharCode(const QString& text) {
     if (text.isEmpty()) return 0;
     qsizetype length = 1;
     return quint8(byteFor(codePointAt(text, 0, &length)));

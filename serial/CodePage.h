@@ -7,8 +7,8 @@
 // (the five unassigned ones to the C1 control of the same value), so received
 // bytes round-trip; a character outside the page goes out as one '?'.
 namespace CodePage {
-QByteArray ToAnsi(const QString& text);
-QString FromAnsi(const QByteArray& bytes);
+QByteArray toAnsi(const QString& text);
+QString fromAnsi(const QByteArray& bytes);
 // Code of the first character of text in the code page; 0 for an empty text.
-int FirstCharCode(const QString& text);
+int firstCharCode(const QString& text);
 }  // namespace CodePage

@@ -22,8 +22,8 @@ QStringList& overrideDirs() {
     return dirs;
 }
 
-constexpr qsizetype MaxLockSize = 64;  // "%10d\n" is 11; anything far longer is not a lock
-constexpr qint64 FreshEmptyMs = 2000;  // an empty file this young is being written
+constexpr qsizetype kMaxLockSize = 64;  // "%10d\n" is 11; anything far longer is not a lock
+constexpr qint64 kFreshEmptyMs = 2000;  // an empty file this young is being written
 
 qint64 pidMax() {
     QFile f(QStringLiteral("/proc/sys/kernel/pid_max"));
@@ -70,14 +70,14 @@ Found look(const QString& file, bool heldHere) {
     if (::lstat(native.constData(), &st) != 0) return {};
     if (S_ISLNK(st.st_mode)) return {Kind::Stale, 0, QStringLiteral("a symlink, not a lock")};
     if (!S_ISREG(st.st_mode)) return {Kind::Unremovable, 0, QStringLiteral("not a file")};
-    if (st.st_size > MaxLockSize) return {Kind::Stale, 0, QStringLiteral("too large for a lock")};
+    if (st.st_size > kMaxLockSize) return {Kind::Stale, 0, QStringLiteral("too large for a lock")};
 
     const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         // Unreadable: someone else's, and we cannot tell whether it is live.
         return {Kind::Live, 0, QStringLiteral("an unreadable lock file")};
     }
-    char buf[MaxLockSize + 1];
+    char buf[kMaxLockSize + 1];
     const ssize_t n = ::read(fd, buf, sizeof buf);
     ::close(fd);
     const QByteArray content(buf, n > 0 ? qsizetype(n) : 0);
@@ -85,7 +85,8 @@ Found look(const QString& file, bool heldHere) {
     if (content.isEmpty()) {
         const qint64 age = QDateTime::currentMSecsSinceEpoch() - qint64(st.st_mtime) * 1000 -
                            st.st_mtim.tv_nsec / 1000000;
-        if (age < FreshEmptyMs) return {Kind::Live, 0, QStringLiteral("a lock file being written")};
+        if (age < kFreshEmptyMs)
+            return {Kind::Live, 0, QStringLiteral("a lock file being written")};
         return {Kind::Stale, 0, QStringLiteral("empty")};
     }
     const qint64 pid = pidIn(content);

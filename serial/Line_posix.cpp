@@ -34,8 +34,8 @@ struct Held {
     char lockPath[512] = {};
     dev_t device = 0;
 };
-constexpr int MaxHeld = 16;
-Held g_held[MaxHeld];
+constexpr int kMaxHeld = 16;
+Held g_held[kMaxHeld];
 
 void releaseDescriptor(int fd) noexcept {
     ::ioctl(fd, TIOCNXCL);
@@ -60,7 +60,7 @@ int claimSlot(int fd, dev_t device, const QString& lockPath) {
     static const bool hooked = std::atexit(releaseAtExit) == 0;
     Q_UNUSED(hooked);
     const QByteArray lock = QFile::encodeName(lockPath);
-    for (int i = 0; i < MaxHeld; ++i) {
+    for (int i = 0; i < kMaxHeld; ++i) {
         int expected = -1;
         Held& h = g_held[i];
         if (h.fd.load() != -1) continue;

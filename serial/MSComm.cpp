@@ -36,9 +36,9 @@ QString errorText(int number) {
     }
 }
 
-constexpr short MaxCommPort = 16;
-constexpr qsizetype ReadChunk = 4096;
-constexpr int MaxReadsPerDrain = 64;  // bounds one drain against an endless stream
+constexpr short kMaxCommPort = 16;
+constexpr qsizetype kReadChunk = 4096;
+constexpr int kMaxReadsPerDrain = 64;  // bounds one drain against an endless stream
 
 // True when the line's settings are the wanted ones; a speed within 1 % counts
 // (a UART divisor rarely hits a custom speed exactly, and 1 % is well inside
@@ -109,7 +109,7 @@ void MSComm::setPortOpen(bool open) {
 
 void MSComm::setCommPort(short port) {
     if (m_open) raise(8000);
-    if (port < 1 || port > MaxCommPort) raise(380);
+    if (port < 1 || port > kMaxCommPort) raise(380);
     m_commPort = port;
 }
 
@@ -150,13 +150,13 @@ QString MSComm::Input() {
         m_inputLen > 0 ? qMin(qsizetype(m_inputLen), m_inBuffer.size()) : m_inBuffer.size();
     const QByteArray taken = m_inBuffer.left(n);
     m_inBuffer.remove(0, n);
-    return m_inputMode == comInputModeText ? CodePage::FromAnsi(taken) : QString::fromLatin1(taken);
+    return m_inputMode == comInputModeText ? CodePage::fromAnsi(taken) : QString::fromLatin1(taken);
 }
 
 void MSComm::setOutput(const QString& text) {
     if (!m_open) raise(8012);
     if (hungUp() || lineGone()) raise(8021);
-    const QByteArray bytes = CodePage::ToAnsi(text);
+    const QByteArray bytes = CodePage::toAnsi(text);
     if (bytes.isEmpty()) return;
     m_pending.append(bytes);
     pushPending();
@@ -172,7 +172,7 @@ int MSComm::InBufferCount() {
 }
 
 QString MSComm::devicePath(short port) {
-    if (port < 1 || port > MaxCommPort) return QString();
+    if (port < 1 || port > kMaxCommPort) return QString();
     const QByteArray name = "VELMORA_COM" + QByteArray::number(port);
     const QString configured = qEnvironmentVariable(name.constData());
     if (!configured.isEmpty()) return configured;
@@ -242,8 +242,8 @@ void MSComm::closePort() {
 
 void MSComm::drainSystem() {
     if (!m_open || hungUp()) return;
-    char chunk[ReadChunk];
-    for (int reads = 0; reads < MaxReadsPerDrain; ++reads) {
+    char chunk[kReadChunk];
+    for (int reads = 0; reads < kMaxReadsPerDrain; ++reads) {
         const qsizetype n = m_line->read(chunk, sizeof chunk);
         if (n <= 0) break;  // nothing more now, or the line went away
         store(chunk, n);

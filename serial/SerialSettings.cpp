@@ -19,10 +19,10 @@ std::optional<qint32> parseBaud(const QString& field) {
     qsizetype first = 0;
     while (first < field.size() - 1 && field.at(first) == QLatin1Char('0')) ++first;
     const QString digits = field.mid(first);
-    if (digits.size() > 7) return std::nullopt;  // MaxBaud has 7 digits
+    if (digits.size() > 7) return std::nullopt;  // kMaxBaud has 7 digits
     qint64 value = 0;
     for (QChar c : digits) value = value * 10 + (c.unicode() - '0');
-    if (value < 1 || value > MaxBaud) return std::nullopt;
+    if (value < 1 || value > kMaxBaud) return std::nullopt;
     return qint32(value);
 }
 

@@ -12,7 +12,7 @@ namespace SerialSettings {
 enum class StopBits { One, OneAndHalf, Two };
 
 struct LineSettings {
-    qint32 baud = 9600;                 // 1 .. MaxBaud
+    qint32 baud = 9600;                 // 1 .. kMaxBaud
     char parity = 'n';                  // 'n' none, 'e' even, 'o' odd, 'm' mark, 's' space
     int dataBits = 8;                   // 5 .. 8
     StopBits stopBits = StopBits::One;  // "1", "1.5", "2"
@@ -20,10 +20,10 @@ struct LineSettings {
     friend bool operator==(const LineSettings&, const LineSettings&) = default;
 };
 
-constexpr qint32 MaxBaud = 4000000;
+constexpr qint32 kMaxBaud = 4000000;
 
 // Parses a settings string. Four comma-separated fields: the speed in baud as
-// decimal digits (1 .. MaxBaud, leading zeros allowed), one parity letter of
+// decimal digits (1 .. kMaxBaud, leading zeros allowed), one parity letter of
 // "neoms" (either case), the data bits 5..8 and the stop bits 1, 1.5 or 2.
 // Blanks around a field are ignored. Anything else yields no value.
 std::optional<LineSettings> parse(const QString& text);

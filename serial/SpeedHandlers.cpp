@@ -1,5 +1,6 @@
 // Choosing the line speed, on an open or a closed port.
 #include "serial/MSComm.h"
+#include "ui/StatusBar.h"
 #include "ui/frmMain.h"
 
 #include <QRadioButton>
@@ -10,7 +11,7 @@ const QString Line9600 = QStringLiteral("9600,n,8,1");
 const QString Line14400 = QStringLiteral("14400,n,8,1");
 }  // namespace
 
-void frmMain::SetLineSettings(const QString& settings) {
+void frmMain::setLineSettings(const QString& settings) {
     try {
         MSComm1->setSettings(settings);
     } catch (...) {
@@ -26,20 +27,20 @@ void frmMain::SetLineSettings(const QString& settings) {
             button->setChecked(actual == line);
             button->setAutoExclusive(true);
         }
-        SetPanelText(QStringLiteral("Settings"), QStringLiteral("Settings: ") + actual);
+        setPanelText(StatusPanel::Settings, QStringLiteral("Settings: ") + actual);
         throw;
     }
-    SetPanelText(QStringLiteral("Settings"), QStringLiteral("Settings: ") + MSComm1->Settings());
+    setPanelText(StatusPanel::Settings, QStringLiteral("Settings: ") + MSComm1->Settings());
 }
 
 void frmMain::BaoudRate4800_Click() {
-    SetLineSettings(Line4800);
+    setLineSettings(Line4800);
 }
 
 void frmMain::BaoudRate9600_Click() {
-    SetLineSettings(Line9600);
+    setLineSettings(Line9600);
 }
 
 void frmMain::BaoudRate144000_Click() {
-    SetLineSettings(Line14400);
+    setLineSettings(Line14400);
 }

@@ -2,6 +2,7 @@
 // and the keyboard: Tab into an option group, Return on a button, and the
 // assistive toggle action on the options running their handlers.
 #include "serial/MSComm.h"
+#include "support/LampColours.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
 #include "support/WindowChecks.h"
@@ -22,26 +23,24 @@
 #include <optional>
 
 namespace {
-QAccessibleInterface* Iface(QObject* o) {
+QAccessibleInterface* accessibleOf(QObject* o) {
     return QAccessible::queryAccessibleInterface(o);
 }
 }  // namespace
 
 class AccessibleTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<PtyBoard> com1, com2;
+    std::unique_ptr<PluggedBoard> com1, com2;
     std::unique_ptr<frmMain> form;
 
-    QString description(QObject* o) { return Iface(o)->text(QAccessible::Description); }
+    QString description(QObject* o) { return accessibleOf(o)->text(QAccessible::Description); }
 
 private slots:
     void initTestCase() { TestEnv::isolateUserStore(); }
     void init() {
-        com1 = std::make_unique<PtyBoard>();
-        com2 = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, com1->slavePath());
-        TestEnv::setPortDevice(2, com2->slavePath());
-        form = WindowChecks::StartWindow();
+        com1 = std::make_unique<PluggedBoard>(1);
+        com2 = std::make_unique<PluggedBoard>(2);
+        form = WindowChecks::startWindow();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }
@@ -91,7 +90,7 @@ private slots:
         QFETCH(QString, description);
         QObject* o = object.isEmpty() ? form.get() : form->findChild<QObject*>(object);
         QVERIFY(o);
-        QAccessibleInterface* iface = Iface(o);
+        QAccessibleInterface* iface = accessibleOf(o);
         QVERIFY(iface);
         QCOMPARE(int(iface->role()), role);
         QCOMPARE(iface->text(QAccessible::Name), name);
@@ -103,11 +102,11 @@ private slots:
     }
 
     void optionsCarryTheirState() {
-        QAccessible::State on = Iface(form->BaoudRate9600)->state();
-        QAccessible::State off = Iface(form->BaoudRate4800)->state();
+        QAccessible::State on = accessibleOf(form->BaoudRate9600)->state();
+        QAccessible::State off = accessibleOf(form->BaoudRate4800)->state();
         QVERIFY(on.checkable && on.checked && on.focusable);
         QVERIFY(off.checkable && !off.checked);
-        QCOMPARE(Iface(form->COM2)->actionInterface()->actionNames().first(),
+        QCOMPARE(accessibleOf(form->COM2)->actionInterface()->actionNames().first(),
                  QAccessibleActionInterface::toggleAction());
     }
 
@@ -115,7 +114,7 @@ private slots:
         for (auto [label, box] : {std::pair<QLabel*, QWidget*>{form->Label1, form->TransText},
                                   {form->Label2, form->RexText},
                                   {form->Label3, form->ProgressBar1}}) {
-            const auto rels = Iface(label)->relations(QAccessible::Labelled);
+            const auto rels = accessibleOf(label)->relations(QAccessible::Labelled);
             QCOMPARE(rels.size(), 1);
             QCOMPARE(rels.first().first->object(), box);
         }
@@ -153,13 +152,14 @@ private slots:
         form->Connect->click();
         QVERIFY(form->MSComm1->PortOpen());
         QCOMPARE(description(form->ConnectState), QString("connected"));
-        form->ConnectState->setFillColor(QColor(255, 0, 0));
+        form->ConnectState->setFillColor(QColor(Rgb::kRed));
         QCOMPARE(description(form->ConnectState), QString("port could not be opened again"));
     }
 
     void progressValueInPercent() {
-        QCOMPARE(Iface(form->ProgressBar1)->text(QAccessible::Name), QString("Process progress :"));
-        QAccessibleValueInterface* value = Iface(form->ProgressBar1)->valueInterface();
+        QCOMPARE(accessibleOf(form->ProgressBar1)->text(QAccessible::Name),
+                 QString("Process progress :"));
+        QAccessibleValueInterface* value = accessibleOf(form->ProgressBar1)->valueInterface();
         QVERIFY(value);
         QCOMPARE(value->minimumValue().toDouble(), 0.0);
         QCOMPARE(value->maximumValue().toDouble(), 100.0);
@@ -175,27 +175,30 @@ private slots:
     void toggleActionRunsTheHandler() {
         form->Connect->click();
         QVERIFY(form->MSComm1->PortOpen());
-        Iface(form->COM2)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        accessibleOf(form->COM2)
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::toggleAction());
         QVERIFY(form->COM2->isChecked());
         QCOMPARE(form->MSComm1->CommPort(), short(2));
         QVERIFY(form->MSComm1->PortOpen());
-        QCOMPARE(form->PanelText("Status"), QString("Status:COM2"));
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:COM2"));
         form->MSComm1->setOutput(QStringLiteral("Z"));
         QCOMPARE(com2->receive(1), QByteArray("Z"));
 
-        Iface(form->BaoudRate4800)
+        accessibleOf(form->BaoudRate4800)
             ->actionInterface()
             ->doAction(QAccessibleActionInterface::toggleAction());
         QVERIFY(form->BaoudRate4800->isChecked());
         QCOMPARE(form->MSComm1->Settings(), QString("4800,n,8,1"));
-        QCOMPARE(form->PanelText("Settings"), QString("Settings: 4800,n,8,1"));
+        QCOMPARE(form->panelText(StatusPanel::Settings), QString("Settings: 4800,n,8,1"));
 
         // On the selected option it does what a click does there: COM2 is
         // closed and opened again, and the option stays selected.
         com2->hangUp();
-        com2 = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(2, com2->slavePath());
-        Iface(form->COM2)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        com2 = std::make_unique<PluggedBoard>(2);
+        accessibleOf(form->COM2)
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::toggleAction());
         QVERIFY(form->COM2->isChecked());
         QVERIFY(form->MSComm1->PortOpen());
         form->MSComm1->setOutput(QStringLiteral("Y"));
@@ -211,7 +214,7 @@ private slots:
         QCOMPARE(form->MSComm1->Settings(), QString("9600,n,8,1"));
         QTest::keyClick(form->BaoudRate9600, Qt::Key_Down);
         QVERIFY(form->BaoudRate144000->isChecked());
-        QCOMPARE(form->PanelText("Settings"), QString("Settings: 14400,n,8,1"));
+        QCOMPARE(form->panelText(StatusPanel::Settings), QString("Settings: 14400,n,8,1"));
 
         form->Exit->setFocus();
         QTest::keyClick(form->Exit, Qt::Key_Tab, Qt::ShiftModifier);

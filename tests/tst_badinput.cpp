@@ -2,9 +2,11 @@
 // by hand, odd text pasted into the box and sent, and port devices that are
 // no serial line or may not be used.
 #include "serial/MSComm.h"
+#include "support/LampColours.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
 #include "support/WindowChecks.h"
+#include "ui/StatusBar.h"
 #include "ui/Twips.h"
 #include "ui/frmMain.h"
 
@@ -31,10 +33,9 @@
 #include <memory>
 
 namespace {
-const QRgb Black = 0x000000, Red = 0xFF0000, Green = 0x00FF00;
 
 // Descriptors this process holds on a path.
-qsizetype DescriptorsOn(const QString& path) {
+qsizetype descriptorsOn(const QString& path) {
     qsizetype held = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
@@ -44,7 +45,7 @@ qsizetype DescriptorsOn(const QString& path) {
 }
 
 // What a device path is, as far as the program could change it.
-QString Snapshot(const QString& path) {
+QString snapshot(const QString& path) {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) return QStringLiteral("(gone)");
     QString shot = QStringLiteral("mode %1 size %2 mtime %3.%4")
@@ -66,7 +67,7 @@ struct Piece {
     QString text;
     QByteArray line;
 };
-QList<Piece> OddPieces() {
+QList<Piece> oddPieces() {
     return {
         {QString(QChar(0x20AC)), "\x80"},  // euro sign, in the page
         {QStringLiteral("Ab1"), "Ab1"},
@@ -87,7 +88,7 @@ QList<Piece> OddPieces() {
 
 // Everything the board gets while the event loop runs, until n bytes came or
 // timeoutMs passed.
-QByteArray CollectFromLine(PtyBoard& board, qsizetype n, int timeoutMs) {
+QByteArray collectFromLine(PtyBoard& board, qsizetype n, int timeoutMs) {
     QByteArray got;
     QElapsedTimer clock;
     clock.start();
@@ -104,7 +105,7 @@ QByteArray CollectFromLine(PtyBoard& board, qsizetype n, int timeoutMs) {
 
 enum class Refused { Directory, RegularFile, NoPermission };
 // Names the device a child run as another user is to try.
-constexpr char LockedDeviceVariable[] = "VELMORA_TEST_LOCKED_DEVICE";
+constexpr char kLockedDeviceVariable[] = "VELMORA_TEST_LOCKED_DEVICE";
 }  // namespace
 
 Q_DECLARE_METATYPE(Refused)
@@ -116,7 +117,7 @@ class BadInputTest : public QObject {
 
     // Starts the window as the program does: load, then show.
     void start() {
-        form = WindowChecks::StartWindow();
+        form = WindowChecks::startWindow();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }
@@ -145,7 +146,7 @@ class BadInputTest : public QObject {
         env.remove(QStringLiteral("VELMORA_TEST_STORE"));  // the child's store is its own
         env.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
         env.insert(QStringLiteral("HOME"), QStringLiteral("/tmp"));
-        env.insert(QString::fromLatin1(LockedDeviceVariable), lockedDevice);
+        env.insert(QString::fromLatin1(kLockedDeviceVariable), lockedDevice);
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
         const QString tag = QString::fromUtf8(QTest::currentDataTag());
@@ -218,8 +219,8 @@ private slots:
                              Twips::toPixels(twips.width(), dpi),
                              Twips::toPixels(twips.height(), dpi));
         QCOMPARE(form->frameGeometry(), expected);
-        QCOMPARE(form->PanelText("Status"), QString("Status:Disconnect"));
-        QCOMPARE(form->PanelText("Settings"), QString("Settings: 9600,n,8,1"));
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:Disconnect"));
+        QCOMPARE(form->panelText(StatusPanel::Settings), QString("Settings: 9600,n,8,1"));
 
         BoxCloser closer;
         QVERIFY(form->close());
@@ -241,15 +242,14 @@ private slots:
     // the line gets each in the line's code page, in order, once; characters
     // outside the page go as one '?' each, control characters as their bytes.
     void oddTextPastedAndSent() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         start();
         form->Connect->click();
         QVERIFY(form->MSComm1->PortOpen());
 
         QString text;
         QByteArray line;
-        const QList<Piece> pieces = OddPieces();
+        const QList<Piece> pieces = oddPieces();
         for (qsizetype i = 0; text.size() < 100000; ++i) {
             const Piece& piece = pieces[i % pieces.size()];
             text += piece.text;
@@ -265,14 +265,14 @@ private slots:
         BoxCloser closer;
         form->Transmition->click();
         QVERIFY(form->MessageText->text() == " Transmition <" + text + "> finish");
-        QCOMPARE(form->LampColor("TLED7"), Red);  // the euro sign, code 128
-        QCOMPARE(form->LampColor("TLED0"), Black);
+        QCOMPARE(form->lampColor("TLED7"), Rgb::kRed);  // the euro sign, code 128
+        QCOMPARE(form->lampColor("TLED0"), Rgb::kBlack);
 
         // A second send ends what the board checks, so nothing extra can hide.
         const QByteArray marker("#end#");
         form->TransText->setText(QString::fromLatin1(marker));
         form->Transmition->click();
-        const QByteArray got = CollectFromLine(board, line.size() + marker.size(), 20000);
+        const QByteArray got = collectFromLine(board, line.size() + marker.size(), 20000);
         QCOMPARE(got.size(), line.size() + marker.size());
         QVERIFY2(got == line + marker, "the text arrived altered");
         QCOMPARE(closer.seen.size(), 0);
@@ -316,7 +316,7 @@ private slots:
                 path = file.fileName();
                 break;
             case Refused::NoPermission:
-                path = qEnvironmentVariable(LockedDeviceVariable);
+                path = qEnvironmentVariable(kLockedDeviceVariable);
                 if (!path.isEmpty()) break;  // the child, handed root's device
                 locked = std::make_unique<PtyBoard>();
                 path = locked->slavePath();
@@ -329,16 +329,15 @@ private slots:
                 QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0), 0);
                 break;
         }
-        PtyBoard com1;
-        TestEnv::setPortDevice(1, com1.slavePath());
+        PluggedBoard com1;
         TestEnv::setPortDevice(2, path);
         start();
         if (whileOpen) {
             form->Connect->click();
             QVERIFY(form->MSComm1->PortOpen());
         }
-        const QString before = Snapshot(path);
-        const qsizetype heldBefore = DescriptorsOn(path);
+        const QString before = snapshot(path);
+        const qsizetype heldBefore = descriptorsOn(path);
 
         QString messageAtBox;
         BoxCloser closer([&] { messageAtBox = form->MessageText->text(); });
@@ -355,24 +354,24 @@ private slots:
         QCOMPARE(messageAtBox, whileOpen ? QString() : QString(" COM2 already open "));
         QVERIFY(!form->MSComm1->PortOpen());
         QCOMPARE(form->MSComm1->CommPort(), short(2));
-        QCOMPARE(form->LampColor("ConnectState"), whileOpen ? Red : Black);
-        QCOMPARE(form->PanelText("Status"), QString(whileOpen ? "Status:COM1" : "Status:COM2"));
-        QCOMPARE(form->PanelText("Settings"), QString("Settings: 9600,n,8,1"));
+        QCOMPARE(form->lampColor("ConnectState"), whileOpen ? Rgb::kRed : Rgb::kBlack);
+        QCOMPARE(form->panelText(StatusPanel::Status),
+                 QString(whileOpen ? "Status:COM1" : "Status:COM2"));
+        QCOMPARE(form->panelText(StatusPanel::Settings), QString("Settings: 9600,n,8,1"));
         QVERIFY(!form->Transmition->isEnabled() && !form->Receive->isEnabled());
         QVERIFY(!form->Timer1->isActive());
-        QCOMPARE(form->PanelText("Timer"), QString("Timer:"));
-        QCOMPARE(Snapshot(path), before);
-        QCOMPARE(DescriptorsOn(path), heldBefore);
-        QCOMPARE(DescriptorsOn(com1.slavePath()), qsizetype(1));  // the board's own
+        QCOMPARE(form->panelText(StatusPanel::Timer), QString("Timer:"));
+        QCOMPARE(snapshot(path), before);
+        QCOMPARE(descriptorsOn(path), heldBefore);
+        QCOMPARE(descriptorsOn(com1.slavePath()), qsizetype(1));  // the board's own
 
         // A working device on the same port opens at the next Connect.
-        PtyBoard good;
-        TestEnv::setPortDevice(2, good.slavePath());
+        PluggedBoard good(2);
         form->Connect->click();
         QCOMPARE(closer.seen.size(), 1);
         QVERIFY(form->MSComm1->PortOpen());
-        QCOMPARE(form->LampColor("ConnectState"), Green);
-        QCOMPARE(form->PanelText("Status"), QString("Status:COM2"));
+        QCOMPARE(form->lampColor("ConnectState"), Rgb::kGreen);
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:COM2"));
         form->TransText->setText(QStringLiteral("ok"));
         form->Transmition->click();
         QCOMPARE(good.receive(2), QByteArray("ok"));

@@ -8,6 +8,7 @@
 #include "support/TestEnv.h"
 #include "support/WindowChecks.h"
 #include "ui/ProgressBar.h"
+#include "ui/StatusBar.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -79,9 +80,9 @@ private slots:
         QVERIFY2(board->path().startsWith(QStringLiteral("/dev/")),
                  qPrintable("the emulated board did not start: " + board->errors()));
         TestEnv::setPortDevice(1, board->path());
-        form = WindowChecks::StartWindow();
+        form = WindowChecks::startWindow();
         click(form->Connect);
-        QCOMPARE(form->PanelText(QStringLiteral("Status")), QStringLiteral("Status:COM1"));
+        QCOMPARE(form->panelText(StatusPanel::Status), QStringLiteral("Status:COM1"));
         QVERIFY2(waitInBuffer(1), "the board's greeting did not arrive");
         click(form->Receive);
         QCOMPARE(form->RexText->text(), QStringLiteral("U"));
@@ -120,7 +121,7 @@ private slots:
         form->QueryAck(QStringLiteral("K"));
 
         QCOMPARE(int(form->QueryLoopCt), loopCt);
-        QVERIFY(form->ProgressBar1->Value() == 100.0f);
+        QVERIFY(form->ProgressBar1->fraction() == 100.0f);
         QCOMPARE(form->MSComm1->InBufferCount(), 0);
     }
 };

@@ -4,10 +4,13 @@
 // busy by a second QSerialPort holding it (its lock), absent by pointing the
 // port at a device that does not exist.
 #include "serial/MSComm.h"
-#include "serial/ResumeNext.h"
+#include "support/FakeClock.h"
+#include "support/LampColours.h"
 #include "support/LineProbe.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
+#include "support/frmMainProbe.h"
+#include "ui/ResumeNext.h"
 #include "ui/StatusBar.h"
 #include "ui/frmMain.h"
 
@@ -24,16 +27,11 @@
 #include <filesystem>
 #include <memory>
 
-struct frmMainProbe {
-    static void ShowMessage(frmMain& f, const QString& t) { f.ShowMessage(t); }
-};
-
 namespace {
-const QRgb Black = 0x000000, Red = 0xFF0000, Green = 0x00FF00;
 
 // Written to the message line before the event under test, so a case can
 // tell "not written" from "written with the same text".
-const QString Untouched = QStringLiteral("(before the click)");
+const QString kUntouched = QStringLiteral("(before the click)");
 
 // The three states of the link; a closed port is Closed or Switch failed,
 // told apart by the lamp.
@@ -59,7 +57,7 @@ struct Expected {
     QString status;
 };
 
-Expected StateOf(From from) {
+Expected stateOf(From from) {
     switch (from) {
         case From::Closed1:
             return {Link::Closed, 1, "Status:Disconnect"};
@@ -81,7 +79,7 @@ Expected StateOf(From from) {
 
 // Descriptors this process holds on a device: the board keeps one open on
 // its slave, the component one more while the port is open.
-QList<int> DescriptorsOn(const QString& device) {
+QList<int> descriptorsOn(const QString& device) {
     QList<int> fds;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
@@ -93,7 +91,7 @@ QList<int> DescriptorsOn(const QString& device) {
 
 // The line as the kernel holds it, in the form of a settings string; in and
 // out speeds are both shown when they differ.
-QString LineOf(int fd) {
+QString lineOf(int fd) {
     LineProbe::State line;
     if (!LineProbe::read(fd, &line)) return QStringLiteral("(unreadable)");
     const QString speed = line.inputSpeed == line.outputSpeed
@@ -106,14 +104,7 @@ QString LineOf(int fd) {
         .arg(line.twoStopBits ? 2 : 1);
 }
 
-struct FakeClock {
-    QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(12, 0, 0));
-    frmMain::Clock fn() {
-        return [this] { return now; };
-    }
-};
-
-QString PortBoxText(int port) {
+QString portBoxText(int port) {
     return QStringLiteral(" COM%1 has been useing !").arg(port);
 }
 }  // namespace
@@ -125,7 +116,7 @@ Q_DECLARE_METATYPE(Device)
 class ConnectionTest : public QObject {
     Q_OBJECT
 
-    std::array<std::unique_ptr<PtyBoard>, 2> boards;
+    std::array<std::unique_ptr<PluggedBoard>, 2> boards;
     std::array<std::unique_ptr<QSerialPort>, 2> holders;  // a second program holding a port
     std::unique_ptr<frmMain> form;
     FakeClock clock;
@@ -162,18 +153,20 @@ class ConnectionTest : public QObject {
         QCOMPARE(f.MSComm1->CommPort(), e.port);
         QCOMPARE(f.COM1->isChecked(), e.port == 1);  // the selected button names the port
         QCOMPARE(f.COM2->isChecked(), e.port == 2);
-        const QRgb lamp = e.link == Link::Open ? Green : e.link == Link::Closed ? Black : Red;
-        QCOMPARE(f.LampColor("ConnectState"), lamp);
-        QCOMPARE(f.PanelText("Status"), e.status);
+        const QRgb lamp = e.link == Link::Open     ? Rgb::kGreen
+                          : e.link == Link::Closed ? Rgb::kBlack
+                                                   : Rgb::kRed;
+        QCOMPARE(f.lampColor("ConnectState"), lamp);
+        QCOMPARE(f.panelText(StatusPanel::Status), e.status);
         QCOMPARE(f.Transmition->isEnabled(), open);
         QCOMPARE(f.Receive->isEnabled(), open);
         QCOMPARE(f.Timer1->isActive(), open);
-        if (!open) QCOMPARE(f.PanelText("Timer"), QString("Timer:"));
+        if (!open) QCOMPARE(f.panelText(StatusPanel::Timer), QString("Timer:"));
         QVERIFY(f.Connect->isEnabled() && f.Disconnect->isEnabled());
         for (int port : {1, 2}) {
             const qsizetype expected =
                 1 + (holders[port - 1] ? 1 : 0) + (open && e.port == port ? 1 : 0);
-            const qsizetype held = DescriptorsOn(board(port).slavePath()).size();
+            const qsizetype held = descriptorsOn(board(port).slavePath()).size();
             QVERIFY2(
                 held == expected,
                 qPrintable(
@@ -217,22 +210,21 @@ class ConnectionTest : public QObject {
         const int failures =
             from == From::SwitchFailed2From1 || from == From::SwitchFailed1From2 ? 1 : 0;
         QCOMPARE(closer.seen.size(), failures);
-        verifyLink(StateOf(from));
+        verifyLink(stateOf(from));
     }
 
     // The connection time as the next tick shows it.
     QString timeAtNextTick() {
         QMetaObject::invokeMethod(form->Timer1, "timeout");
-        return form->PanelText("Timer");
+        return form->panelText(StatusPanel::Timer);
     }
 
 private slots:
     void initTestCase() { TestEnv::isolateUserStore(); }
 
     void init() {
-        for (auto& b : boards) b = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board(1).slavePath());
-        TestEnv::setPortDevice(2, board(2).slavePath());
+        for (int port = 1; port <= 2; ++port)
+            boards[port - 1] = std::make_unique<PluggedBoard>(port);
         clock = FakeClock();
         started = clock.now;
         form = std::make_unique<frmMain>();
@@ -270,93 +262,93 @@ private slots:
 
         // Closed: Connect opens or reports; a port click only renames; Disconnect does nothing.
         row("Closed COM1, Connect") << Closed1 << "Connect" << 1 << Free << Open << 1
-                                    << "Status:COM1" << Untouched << none << true;
+                                    << "Status:COM1" << kUntouched << none << true;
         row("Closed COM1, Connect, COM1 busy")
             << Closed1 << "Connect" << 1 << Busy << Closed << 1 << "Status:Disconnect"
-            << " COM1 already open " << PortBoxText(1) << false;
+            << " COM1 already open " << portBoxText(1) << false;
         row("Closed COM1, Connect, COM1 absent")
             << Closed1 << "Connect" << 1 << Absent << Closed << 1 << "Status:Disconnect"
-            << " COM1 already open " << PortBoxText(1) << false;
+            << " COM1 already open " << portBoxText(1) << false;
         row("Closed COM1, COM1") << Closed1 << "COM1" << 1 << Free << Closed << 1 << "Status:COM1"
-                                 << Untouched << none << false;
+                                 << kUntouched << none << false;
         row("Closed COM1, COM2") << Closed1 << "COM2" << 2 << Free << Closed << 2 << "Status:COM2"
-                                 << Untouched << none << false;
+                                 << kUntouched << none << false;
         row("Closed COM1, COM2, COM2 busy") << Closed1 << "COM2" << 2 << Busy << Closed << 2
-                                            << "Status:COM2" << Untouched << none << false;
+                                            << "Status:COM2" << kUntouched << none << false;
         row("Closed COM1, Disconnect") << Closed1 << "Disconnect" << 1 << Free << Closed << 1
-                                       << "Status:Disconnect" << Untouched << none << false;
+                                       << "Status:Disconnect" << kUntouched << none << false;
         row("Closed COM2, Connect") << Closed2 << "Connect" << 2 << Free << Open << 2
-                                    << "Status:COM2" << Untouched << none << true;
+                                    << "Status:COM2" << kUntouched << none << true;
         row("Closed COM2, Connect, COM2 busy")
             << Closed2 << "Connect" << 2 << Busy << Closed << 2 << "Status:COM2"
-            << " COM2 already open " << PortBoxText(2) << false;
+            << " COM2 already open " << portBoxText(2) << false;
         row("Closed COM2, COM1") << Closed2 << "COM1" << 1 << Free << Closed << 1 << "Status:COM1"
-                                 << Untouched << none << false;
+                                 << kUntouched << none << false;
         row("Closed COM2, Disconnect") << Closed2 << "Disconnect" << 2 << Free << Closed << 2
-                                       << "Status:COM2" << Untouched << none << false;
+                                       << "Status:COM2" << kUntouched << none << false;
         row("Closed after use, Connect") << Closed1AfterUse << "Connect" << 1 << Free << Open << 1
-                                         << "Status:COM1" << Untouched << none << true;
+                                         << "Status:COM1" << kUntouched << none << true;
         row("Closed after use, COM2") << Closed1AfterUse << "COM2" << 2 << Free << Closed << 2
-                                      << "Status:COM2" << Untouched << none << false;
+                                      << "Status:COM2" << kUntouched << none << false;
         row("Closed after use, Disconnect")
             << Closed1AfterUse << "Disconnect" << 1 << Free << Closed << 1 << "Status:Disconnect"
-            << Untouched << none << false;
+            << kUntouched << none << false;
 
         // Open: Disconnect closes; Connect does nothing; a port click reopens.
         row("Open COM1, Disconnect")
             << Open1 << "Disconnect" << 1 << Free << Closed << 1 << "Status:Disconnect"
             << " COM1 disconnect " << none << false;
         row("Open COM1, Connect") << Open1 << "Connect" << 1 << Free << Open << 1 << "Status:COM1"
-                                  << Untouched << none << false;
+                                  << kUntouched << none << false;
         row("Open COM1, COM1 (the port in use)") << Open1 << "COM1" << 1 << Free << Open << 1
-                                                 << "Status:COM1" << Untouched << none << true;
+                                                 << "Status:COM1" << kUntouched << none << true;
         row("Open COM1, COM2") << Open1 << "COM2" << 2 << Free << Open << 2 << "Status:COM2"
-                               << Untouched << none << true;
+                               << kUntouched << none << true;
         row("Open COM1, COM2, COM2 busy")
             << Open1 << "COM2" << 2 << Busy << SwitchFailed << 2 << "Status:COM1"
-            << " COM2 already open " << PortBoxText(2) << false;
+            << " COM2 already open " << portBoxText(2) << false;
         row("Open COM1, COM2, COM2 absent")
             << Open1 << "COM2" << 2 << Absent << SwitchFailed << 2 << "Status:COM1"
-            << " COM2 already open " << PortBoxText(2) << false;
+            << " COM2 already open " << portBoxText(2) << false;
         row("Open COM1, COM1, COM1 gone")
             << Open1 << "COM1" << 1 << Absent << SwitchFailed << 1 << "Status:COM1"
-            << " COM1 already open " << PortBoxText(1) << false;
+            << " COM1 already open " << portBoxText(1) << false;
         row("Open COM2, COM1") << Open2 << "COM1" << 1 << Free << Open << 1 << "Status:COM1"
-                               << Untouched << none << true;
+                               << kUntouched << none << true;
         row("Open COM2, COM2 (the port in use)") << Open2 << "COM2" << 2 << Free << Open << 2
-                                                 << "Status:COM2" << Untouched << none << true;
+                                                 << "Status:COM2" << kUntouched << none << true;
         row("Open COM2, COM1, COM1 busy")
             << Open2 << "COM1" << 1 << Busy << SwitchFailed << 1 << "Status:COM2"
-            << " COM1 already open " << PortBoxText(1) << false;
+            << " COM1 already open " << portBoxText(1) << false;
         row("Open COM2, Connect") << Open2 << "Connect" << 2 << Free << Open << 2 << "Status:COM2"
-                                  << Untouched << none << false;
+                                  << kUntouched << none << false;
         row("Open COM2, Disconnect")
             << Open2 << "Disconnect" << 2 << Free << Closed << 2 << "Status:Disconnect"
             << " COM2 disconnect " << none << false;
 
         // Switch failed: closed on the new port, red; Connect tries that port again.
         row("Switch failed COM2, Connect") << SwitchFailed2From1 << "Connect" << 2 << Free << Open
-                                           << 2 << "Status:COM2" << Untouched << none << true;
+                                           << 2 << "Status:COM2" << kUntouched << none << true;
         row("Switch failed COM2, Connect, COM2 busy")
             << SwitchFailed2From1 << "Connect" << 2 << Busy << SwitchFailed << 2 << "Status:COM1"
-            << " COM2 already open " << PortBoxText(2) << false;
+            << " COM2 already open " << portBoxText(2) << false;
         row("Switch failed COM2, COM1") << SwitchFailed2From1 << "COM1" << 1 << Free << SwitchFailed
-                                        << 1 << "Status:COM1" << Untouched << none << false;
+                                        << 1 << "Status:COM1" << kUntouched << none << false;
         row("Switch failed COM2, COM2") << SwitchFailed2From1 << "COM2" << 2 << Free << SwitchFailed
-                                        << 2 << "Status:COM2" << Untouched << none << false;
+                                        << 2 << "Status:COM2" << kUntouched << none << false;
         row("Switch failed COM2, Disconnect")
             << SwitchFailed2From1 << "Disconnect" << 2 << Free << SwitchFailed << 2 << "Status:COM1"
-            << Untouched << none << false;
+            << kUntouched << none << false;
         row("Switch failed COM1, Connect") << SwitchFailed1From2 << "Connect" << 1 << Free << Open
-                                           << 1 << "Status:COM1" << Untouched << none << true;
+                                           << 1 << "Status:COM1" << kUntouched << none << true;
         row("Switch failed COM1, Connect, COM1 absent")
             << SwitchFailed1From2 << "Connect" << 1 << Absent << SwitchFailed << 1 << "Status:COM2"
-            << " COM1 already open " << PortBoxText(1) << false;
+            << " COM1 already open " << portBoxText(1) << false;
         row("Switch failed COM1, COM2") << SwitchFailed1From2 << "COM2" << 2 << Free << SwitchFailed
-                                        << 2 << "Status:COM2" << Untouched << none << false;
+                                        << 2 << "Status:COM2" << kUntouched << none << false;
         row("Switch failed COM1, Disconnect")
             << SwitchFailed1From2 << "Disconnect" << 1 << Free << SwitchFailed << 1 << "Status:COM2"
-            << Untouched << none << false;
+            << kUntouched << none << false;
     }
     void stateTable() {
         QFETCH(From, from);
@@ -374,7 +366,7 @@ private slots:
         if (QTest::currentTestFailed()) return;
         setDevice(port, device);
         if (QTest::currentTestFailed()) return;
-        frmMainProbe::ShowMessage(*form, Untouched);
+        frmMainProbe::ShowMessage(*form, kUntouched);
         clock.now = started.addSecs(100);
 
         QStringList messageWhileBoxUp;
@@ -388,14 +380,14 @@ private slots:
             QCOMPARE(closer.seen[0].icon, QMessageBox::Warning);
             QCOMPARE(closer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
             // Connect writes the message line before the box, a port button after it.
-            QCOMPARE(messageWhileBoxUp, QStringList{event == "Connect" ? message : Untouched});
+            QCOMPARE(messageWhileBoxUp, QStringList{event == "Connect" ? message : kUntouched});
         }
         QCOMPARE(form->MessageText->text(), message);
         verifyLink({link, short(commPort), status});
-        QCOMPARE(form->PanelText("Settings"), QString("Settings: 9600,n,8,1"));
+        QCOMPARE(form->panelText(StatusPanel::Settings), QString("Settings: 9600,n,8,1"));
         if (link == Link::Open) {
             QCOMPARE(timeAtNextTick(), QString(timeRestarted ? "Timer:0:0:0" : "Timer:0:1:40"));
-            QCOMPARE(LineOf(board(commPort).masterFd()), QString("9600,n,8,1"));
+            QCOMPARE(lineOf(board(commPort).masterFd()), QString("9600,n,8,1"));
         }
     }
 
@@ -405,7 +397,7 @@ private slots:
     void switchFailureBoxComesFirst() {
         click(form->Connect);
         QVERIFY(hold(2));
-        frmMainProbe::ShowMessage(*form, Untouched);
+        frmMainProbe::ShowMessage(*form, kUntouched);
 
         struct {
             QString message, status;
@@ -414,21 +406,21 @@ private slots:
         } atBox;
         BoxCloser closer([&] {
             atBox.message = form->MessageText->text();
-            atBox.status = form->PanelText("Status");
-            atBox.lamp = form->LampColor("ConnectState");
+            atBox.status = form->panelText(StatusPanel::Status);
+            atBox.lamp = form->lampColor("ConnectState");
             atBox.buttonsEnabled = form->Transmition->isEnabled() && form->Receive->isEnabled();
             atBox.timerRunning = form->Timer1->isActive();
             // Only a tick while the box is up can show this time.
             clock.now = started.addSecs(42);
-            atBox.ticked =
-                QTest::qWaitFor([&] { return form->PanelText("Timer") == "Timer:0:0:42"; }, 3000);
+            atBox.ticked = QTest::qWaitFor(
+                [&] { return form->panelText(StatusPanel::Timer) == "Timer:0:0:42"; }, 3000);
         });
         click(form->COM2);
 
         QCOMPARE(closer.seen.size(), 1);
-        QCOMPARE(atBox.message, Untouched);
+        QCOMPARE(atBox.message, kUntouched);
         QCOMPARE(atBox.status, QString("Status:COM1"));
-        QCOMPARE(atBox.lamp, Green);
+        QCOMPARE(atBox.lamp, Rgb::kGreen);
         QVERIFY(atBox.buttonsEnabled);
         QVERIFY(atBox.timerRunning);
         QVERIFY2(atBox.ticked, "the connection timer did not tick while the box was open");
@@ -444,7 +436,7 @@ private slots:
         QString messageAtBox, statusAtBox;
         BoxCloser closer([&] {
             messageAtBox = form->MessageText->text();
-            statusAtBox = form->PanelText("Status");
+            statusAtBox = form->panelText(StatusPanel::Status);
         });
         click(form->Connect);
         QCOMPARE(closer.seen.size(), 1);
@@ -483,8 +475,8 @@ private slots:
         QCOMPARE(closer.seen.size(), 0);
         QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
         QCOMPARE(form->MSComm1->PortOpen(), false);
-        QCOMPARE(form->LampColor("ConnectState"), Black);
-        QCOMPARE(form->PanelText("Status"), QString("Status:Disconnect"));
+        QCOMPARE(form->lampColor("ConnectState"), Rgb::kBlack);
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:Disconnect"));
     }
 
     // The error state of the skip-and-continue handlers: any failure is kept,
@@ -492,16 +484,16 @@ private slots:
     void skipAndContinue() {
         ResumeNext err;
         QStringList ran;
-        err.Try([&] { ran << "first"; });
-        QVERIFY(!err.Failed());
-        err.Try([&] { throw MSCommError(8005, "Port already open"); });
-        err.Try([&] { ran << "after"; });
-        QVERIFY(err.Failed());
+        err.attempt([&] { ran << "first"; });
+        QVERIFY(!err.failed());
+        err.attempt([&] { throw MSCommError(8005, "Port already open"); });
+        err.attempt([&] { ran << "after"; });
+        QVERIFY(err.failed());
         QCOMPARE(ran, QStringList({"first", "after"}));
 
         ResumeNext other;
-        other.Try([] { throw 7; });
-        QVERIFY(other.Failed());
+        other.attempt([] { throw 7; });
+        QVERIFY(other.failed());
     }
 
     // Speed --------------------------------------------------------------------
@@ -527,11 +519,11 @@ private slots:
         QFETCH(QString, settings);
 
         const QString device = board(1).slavePath();
-        const QList<int> boardOwn = DescriptorsOn(device);
+        const QList<int> boardOwn = descriptorsOn(device);
         int componentFd = -1;
         if (open) {
             click(form->Connect);
-            const QList<int> now = DescriptorsOn(device);
+            const QList<int> now = descriptorsOn(device);
             for (int fd : now)
                 if (!boardOwn.contains(fd)) componentFd = fd;
             QVERIFY(componentFd >= 0);
@@ -543,34 +535,34 @@ private slots:
         }
         const Expected before = {open ? Link::Open : Link::Closed, 1,
                                  open ? "Status:COM1" : "Status:Disconnect"};
-        frmMainProbe::ShowMessage(*form, Untouched);
+        frmMainProbe::ShowMessage(*form, kUntouched);
         // A stale panel shows that a click on the selected button runs too.
-        form->sbStatusBar->setPanelText("Settings", "Settings:");
+        form->sbStatusBar->setPanelText(panelKey(StatusPanel::Settings), "Settings:");
         clock.now = started.addSecs(100);
 
         BoxCloser closer;
         click(control(button));
 
         QCOMPARE(closer.seen.size(), 0);
-        QCOMPARE(form->PanelText("Settings"), "Settings: " + settings);
+        QCOMPARE(form->panelText(StatusPanel::Settings), "Settings: " + settings);
         QCOMPARE(form->MSComm1->Settings(), settings);
         QVERIFY(control(button)->isChecked());
-        QCOMPARE(form->MessageText->text(), Untouched);
+        QCOMPARE(form->MessageText->text(), kUntouched);
         verifyLink(before);
         if (open) {
-            QCOMPARE(LineOf(board(1).masterFd()), settings);
+            QCOMPARE(lineOf(board(1).masterFd()), settings);
             QCOMPARE(timeAtNextTick(), QString("Timer:0:1:40"));
             // Not closed and reopened: the same open description, and what the
             // board sent before is still there to read.
-            QCOMPARE(DescriptorsOn(device).size(), boardOwn.size() + 1);
-            QVERIFY(DescriptorsOn(device).contains(componentFd));
+            QCOMPARE(descriptorsOn(device).size(), boardOwn.size() + 1);
+            QVERIFY(descriptorsOn(device).contains(componentFd));
             QVERIFY(::fcntl(componentFd, F_GETFL) & O_APPEND);
             QCOMPARE(form->MSComm1->Input(), QString("A"));
             QCOMPARE(form->MSComm1->Input(), QString("B"));
         } else {
             click(form->Connect);
-            QCOMPARE(form->PanelText("Settings"), "Settings: " + settings);
-            QCOMPARE(LineOf(board(1).masterFd()), settings);
+            QCOMPARE(form->panelText(StatusPanel::Settings), "Settings: " + settings);
+            QCOMPARE(lineOf(board(1).masterFd()), settings);
         }
     }
 
@@ -579,15 +571,15 @@ private slots:
     void speedAcrossSwitches() {
         click(form->BaoudRate144000);
         click(form->Connect);
-        QCOMPARE(LineOf(board(1).masterFd()), QString("14400,n,8,1"));
+        QCOMPARE(lineOf(board(1).masterFd()), QString("14400,n,8,1"));
         click(form->BaoudRate4800);
-        QCOMPARE(LineOf(board(1).masterFd()), QString("4800,n,8,1"));
+        QCOMPARE(lineOf(board(1).masterFd()), QString("4800,n,8,1"));
         click(form->COM2);
-        QCOMPARE(LineOf(board(2).masterFd()), QString("4800,n,8,1"));
+        QCOMPARE(lineOf(board(2).masterFd()), QString("4800,n,8,1"));
         click(form->BaoudRate9600);
-        QCOMPARE(LineOf(board(2).masterFd()), QString("9600,n,8,1"));
-        QCOMPARE(form->PanelText("Settings"), QString("Settings: 9600,n,8,1"));
-        QCOMPARE(form->PanelText("Status"), QString("Status:COM2"));
+        QCOMPARE(lineOf(board(2).masterFd()), QString("9600,n,8,1"));
+        QCOMPARE(form->panelText(StatusPanel::Settings), QString("Settings: 9600,n,8,1"));
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:COM2"));
     }
 
     // A speed change the line refuses is reported by the standard report and
@@ -604,7 +596,7 @@ private slots:
         QVERIFY(form->BaoudRate9600->isChecked());
         QVERIFY(!form->BaoudRate4800->isChecked());
         QCOMPARE(form->MSComm1->Settings(), QString("9600,n,8,1"));
-        QCOMPARE(form->PanelText("Settings"), QString("Settings: 9600,n,8,1"));
+        QCOMPARE(form->panelText(StatusPanel::Settings), QString("Settings: 9600,n,8,1"));
 
         click(form->Disconnect);  // still running
         QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));

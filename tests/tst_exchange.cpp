@@ -1,15 +1,17 @@
 // Data exchange against the real window and a pseudo-terminal board: sending
 // the box's text, taking one character per click, the acknowledgement wait,
-// a pulled cable, and the design's typical run end to end.
+// a pulled cable, and a typical run end to end.
 //
 // The board's bytes are waited for with FIONREAD (PtyBoard::waitSlaveHas,
 // PtyBoard::receive), never with sleeps; no Qt event loop runs between a
 // handler and the check of what it put on the line unless a test says so.
 #include "serial/MSComm.h"
+#include "support/LampColours.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
 #include "support/WindowChecks.h"
 #include "ui/ProgressBar.h"
+#include "ui/StatusBar.h"
 #include "ui/frmMain.h"
 
 #include <QAbstractEventDispatcher>
@@ -27,39 +29,38 @@
 #include <functional>
 #include <memory>
 
-using WindowChecks::ClickKeepsRunning;
-using WindowChecks::InkWidth;
+using WindowChecks::clickKeepsRunning;
+using WindowChecks::inkWidth;
 
 namespace {
-const QRgb Black = 0x000000, Red = 0xFF0000, Green = 0x00FF00;
 
 // The lamps of a row that are lit, as bit digits ("06" for code 65); a lamp
 // neither red nor black shows as "?".
-QString LitBits(const frmMain& f, const char* prefix) {
+QString litBits(const frmMain& f, const char* prefix) {
     QString lit;
     for (int k = 0; k < 8; ++k) {
-        const QRgb c = f.LampColor(QString::fromLatin1(prefix) + QString::number(k));
-        if (c == Red)
+        const QRgb c = f.lampColor(QString::fromLatin1(prefix) + QString::number(k));
+        if (c == Rgb::kRed)
             lit += QString::number(k);
-        else if (c != Black)
+        else if (c != Rgb::kBlack)
             lit += u'?';
     }
     return lit;
 }
 
-QString BitsOf(int code) {
+QString bitsOf(int code) {
     QString lit;
     for (int k = 0; k < 8; ++k)
         if ((code >> k) & 1) lit += QString::number(k);
     return lit;
 }
 
-QByteArray Byte(int b) {
+QByteArray byte(int b) {
     return QByteArray(1, char(b));
 }
 
 // Printable form of bytes for failure messages.
-QByteArray Shown(const QByteArray& bytes) {
+QByteArray shown(const QByteArray& bytes) {
     return bytes.size() > 80
                ? bytes.left(40).toHex(' ') + " ... (" + QByteArray::number(bytes.size()) + " bytes)"
                : bytes.toHex(' ');
@@ -67,10 +68,10 @@ QByteArray Shown(const QByteArray& bytes) {
 
 // Ends what the board is to check: the program's own bytes are followed by
 // this marker, so "nothing else arrived" needs no waiting for silence.
-const QByteArray Marker = QByteArrayLiteral("#end#");
+const QByteArray kMarker = QByteArrayLiteral("#end#");
 
 // Blocks until fd has bytes to read or timeoutMs passes; no event loop.
-void WaitReadable(int fd, int timeoutMs) {
+void waitReadable(int fd, int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
     ::poll(&p, 1, timeoutMs);
 }
@@ -86,7 +87,7 @@ struct BarRecorder {
     explicit BarRecorder(ProgressBar* bar) {
         connection = QObject::connect(bar, &QProgressBar::valueChanged, [this, bar](int v) {
             tenths << v;
-            values << bar->Value();
+            values << bar->fraction();
             if (onChange) onChange(v);
         });
     }
@@ -94,7 +95,7 @@ struct BarRecorder {
 };
 
 // 1, 2, ..., n (the tenths after n failed reads), then 1000 when matched.
-QList<int> FailedThen(int failures, bool matched) {
+QList<int> failedThen(int failures, bool matched) {
     QList<int> seq;
     for (int k = 1; k <= failures; ++k) seq << k;
     if (matched && (seq.isEmpty() || seq.last() != 1000)) seq << 1000;
@@ -104,14 +105,13 @@ QList<int> FailedThen(int failures, bool matched) {
 
 class ExchangeTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<PtyBoard> board;
+    std::unique_ptr<PluggedBoard> board;
     std::unique_ptr<frmMain> form;
 
     // A window started as the program starts it, on a board of its own.
     void startWindow() {
-        board = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board->slavePath());
-        form = WindowChecks::StartWindow();
+        board = std::make_unique<PluggedBoard>();
+        form = WindowChecks::startWindow();
     }
 
     // The board sends bytes and the system has them before the program looks.
@@ -124,18 +124,18 @@ class ExchangeTest : public QObject {
     // What the board received before the marker: sends the marker through
     // the component and reads the master up to it, with no event loop.
     QByteArray lineUpToMarker() {
-        form->MSComm1->setOutput(QString::fromLatin1(Marker));
+        form->MSComm1->setOutput(QString::fromLatin1(kMarker));
         QByteArray got;
         QElapsedTimer clock;
         clock.start();
-        while (!got.endsWith(Marker) && clock.elapsed() < 5000) {
+        while (!got.endsWith(kMarker) && clock.elapsed() < 5000) {
             const int waiting = board->pending();
             if (waiting > 0)
                 got += board->receive(waiting);
             else
-                WaitReadable(board->masterFd(), 20);
+                waitReadable(board->masterFd(), 20);
         }
-        return got.endsWith(Marker) ? got.chopped(Marker.size()) : "<no marker> " + got;
+        return got.endsWith(kMarker) ? got.chopped(kMarker.size()) : "<no marker> " + got;
     }
 
     // Everything left in the component's receive buffer, leaving InputLen 1.
@@ -144,6 +144,22 @@ class ExchangeTest : public QObject {
         const QString rest = form->MSComm1->Input();
         form->MSComm1->setInputLen(1);
         return rest.toLatin1();  // the tests leave only ASCII behind
+    }
+
+    // After a failure the user disconnects, plugs in another board and goes on.
+    void stillWorksOnANewBoard() {
+        form->Disconnect->click();
+        QVERIFY(!form->MSComm1->PortOpen());
+        QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
+        board = std::make_unique<PluggedBoard>();
+        form->Connect->click();
+        QVERIFY(form->MSComm1->PortOpen());
+        form->TransText->setText(QStringLiteral("ok"));
+        form->Transmition->click();
+        QCOMPARE(board->receive(2), QByteArray("ok"));
+        boardSends("v");
+        form->Receive->click();
+        QCOMPARE(form->RexText->text(), QString("v"));
     }
 
 private slots:
@@ -211,12 +227,12 @@ private slots:
 
         // The click itself puts the text on the line: read before any other
         // call into the component and with no event loop.
-        if (!line.isEmpty()) QCOMPARE(Shown(board->receive(int(line.size()))), Shown(line));
-        QCOMPARE(Shown(lineUpToMarker()), Shown(QByteArray()));  // and nothing else
-        QCOMPARE(LitBits(*form, "TLED"), txLamps);
+        if (!line.isEmpty()) QCOMPARE(shown(board->receive(int(line.size()))), shown(line));
+        QCOMPARE(shown(lineUpToMarker()), shown(QByteArray()));  // and nothing else
+        QCOMPARE(litBits(*form, "TLED"), txLamps);
         QCOMPARE(form->MessageText->text(), message);
         QCOMPARE(form->TransText->text(), box);  // read, never changed
-        QCOMPARE(LitBits(*form, "LED"), QString("0246"));
+        QCOMPARE(litBits(*form, "LED"), QString("0246"));
         QCOMPARE(form->RexText->text(), QString("r"));
         QVERIFY(form->MSComm1->PortOpen());
         QVERIFY(form->Transmition->isEnabled() && form->Receive->isEnabled());
@@ -228,9 +244,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         QTest::keyClicks(form->TransText, "  Hi there ");
         QTest::mouseClick(form->Transmition, Qt::LeftButton);
-        QCOMPARE(Shown(lineUpToMarker()), Shown("Hi there"));
+        QCOMPARE(shown(lineUpToMarker()), shown("Hi there"));
         QCOMPARE(form->MessageText->text(), QString(" Transmition <Hi there> finish"));
-        QCOMPARE(LitBits(*form, "TLED"), QString("5"));
+        QCOMPARE(litBits(*form, "TLED"), QString("5"));
     }
 
     void transmitLongText() {
@@ -246,20 +262,20 @@ private slots:
 
         form->Transmition_Click();
         QCOMPARE(form->MessageText->text(), " Transmition <" + text + "> finish");
-        QCOMPARE(LitBits(*form, "TLED"), QString("5"));
+        QCOMPARE(litBits(*form, "TLED"), QString("5"));
 
-        form->MSComm1->setOutput(QString::fromLatin1(Marker));
-        const qsizetype want = bytes.size() + Marker.size();
+        form->MSComm1->setOutput(QString::fromLatin1(kMarker));
+        const qsizetype want = bytes.size() + kMarker.size();
         QByteArray got;
         QElapsedTimer clock;
         clock.start();
         while (got.size() < want && clock.elapsed() < 20000) {
             QCoreApplication::processEvents();
             got += board->receiveAll();
-            if (got.size() < want) WaitReadable(board->masterFd(), 10);
+            if (got.size() < want) waitReadable(board->masterFd(), 10);
         }
         QCOMPARE(got.size(), want);
-        QVERIFY2(got == bytes + Marker, "the long text arrived altered");
+        QVERIFY2(got == bytes + kMarker, "the long text arrived altered");
     }
 
     void messageDrawnAsWritten() {
@@ -275,7 +291,7 @@ private slots:
             QCOMPARE(form->MessageText->text(), shown);
             const int expected =
                 form->MessageText->fontMetrics().horizontalAdvance(shown.trimmed());
-            const int ink = InkWidth(form->MessageText);
+            const int ink = inkWidth(form->MessageText);
             QVERIFY2(qAbs(ink - expected) <= 4,
                      qPrintable(QString("%1: ink %2, text %3").arg(box).arg(ink).arg(expected)));
         }
@@ -289,9 +305,9 @@ private slots:
         form->UpdateTLED(QStringLiteral("A"));
         form->Receive_Click();
         QCOMPARE(form->RexText->text(), QString("NULL"));
-        QCOMPARE(LitBits(*form, "LED"), QString());
+        QCOMPARE(litBits(*form, "LED"), QString());
         QCOMPARE(form->MessageText->text(), QString(" Receive procedure ok "));
-        QCOMPARE(LitBits(*form, "TLED"), QString("06"));
+        QCOMPARE(litBits(*form, "TLED"), QString("06"));
         QCOMPARE(board->pending(), 0);  // reading sends nothing
     }
 
@@ -299,7 +315,7 @@ private slots:
         boardSends("U");
         form->Receive->click();
         QCOMPARE(form->RexText->text(), QString("U"));
-        QCOMPARE(LitBits(*form, "LED"), QString("0246"));
+        QCOMPARE(litBits(*form, "LED"), QString("0246"));
         QCOMPARE(form->MessageText->text(), QString(" Receive procedure ok "));
     }
 
@@ -309,7 +325,7 @@ private slots:
         for (const QString& want : expected) {
             form->Receive_Click();
             QCOMPARE(form->RexText->text(), want);  // replaced, never appended
-            QCOMPARE(LitBits(*form, "LED"), want == "NULL" ? QString() : BitsOf(want[0].unicode()));
+            QCOMPARE(litBits(*form, "LED"), want == "NULL" ? QString() : bitsOf(want[0].unicode()));
             QCOMPARE(form->MessageText->text(), QString(" Receive procedure ok "));
         }
     }
@@ -336,8 +352,8 @@ private slots:
             const QString s = form->RexText->text();
             QVERIFY2(s.size() == 1,
                      qPrintable(QString("byte %1 gave %2 characters").arg(b).arg(s.size())));
-            QVERIFY2(LitBits(*form, "LED") == BitsOf(b),
-                     qPrintable(QString("byte %1 lit %2").arg(b).arg(LitBits(*form, "LED"))));
+            QVERIFY2(litBits(*form, "LED") == bitsOf(b),
+                     qPrintable(QString("byte %1 lit %2").arg(b).arg(litBits(*form, "LED"))));
             distinct.insert(s);
             texts << s;
         }
@@ -356,15 +372,15 @@ private slots:
     void roundTripEveryByte() {
         // The board sends a byte, the user receives it, copies it to the box
         // and sends it back: the board gets the same byte. A lone blank is
-        // trimmed away, by design, and nothing goes back for it.
+        // trimmed away, as it should be, and nothing goes back for it.
         for (int b = 0; b < 256; ++b) {
-            boardSends(Byte(b));
+            boardSends(byte(b));
             form->Receive->click();
-            QCOMPARE(LitBits(*form, "LED"), BitsOf(b));
+            QCOMPARE(litBits(*form, "LED"), bitsOf(b));
             form->TransText->setText(form->RexText->text());
             form->Transmition->click();
-            QCOMPARE(LitBits(*form, "TLED"), BitsOf(b));
-            const QByteArray back = b == ' ' ? QByteArray() : Byte(b);
+            QCOMPARE(litBits(*form, "TLED"), bitsOf(b));
+            const QByteArray back = b == ' ' ? QByteArray() : byte(b);
             QVERIFY2(lineUpToMarker() == back,
                      qPrintable(QString("byte %1 did not come back").arg(b)));
         }
@@ -411,8 +427,8 @@ private slots:
         form->QueryAck(queryChar);
 
         QCOMPARE(int(form->QueryLoopCt), loopCt);
-        QCOMPARE(bar.tenths, FailedThen(loopCt, matched));
-        QVERIFY(form->ProgressBar1->Value() == 100.0f);
+        QCOMPARE(bar.tenths, failedThen(loopCt, matched));
+        QVERIFY(form->ProgressBar1->fraction() == 100.0f);
         // Exactly k / 1000 * 100 worked out in double and rounded once to single
         // (in single all the way, 242 of the 1000 values come out differently).
         for (int k = 1; k <= loopCt; ++k)
@@ -424,7 +440,7 @@ private slots:
         QCOMPARE(leftInBuffer(), left);
         // Dropped characters reach neither the box nor the lamps.
         QCOMPARE(form->RexText->text(), QString());
-        QCOMPARE(LitBits(*form, "LED"), QString());
+        QCOMPARE(litBits(*form, "LED"), QString());
         QCOMPARE(board->pending(), 0);  // the wait sends nothing
     }
 
@@ -437,7 +453,7 @@ private slots:
         BarRecorder bar(form->ProgressBar1);
         form->QueryAck(QString());
         QCOMPARE(int(form->QueryLoopCt), 1000);
-        QCOMPARE(bar.tenths, FailedThen(1000, false));
+        QCOMPARE(bar.tenths, failedThen(1000, false));
         QCOMPARE(leftInBuffer(), waiting.right(10));
     }
 
@@ -462,7 +478,7 @@ private slots:
         bool queuedRanDuringWait = false;
         BarRecorder bar(form->ProgressBar1);
         bar.onChange = [&](int) { queuedRanDuringWait |= queuedRan; };
-        const QString timerText = form->PanelText("Timer");
+        const QString timerText = form->panelText(StatusPanel::Timer);
 
         form->QueryAck(QStringLiteral("K"));  // nothing arrives: all 1000 reads
 
@@ -471,7 +487,7 @@ private slots:
         QVERIFY(!queuedRanDuringWait);
         QVERIFY(!queuedRan);
         QCOMPARE(awakenings, 0);
-        QCOMPARE(form->PanelText("Timer"), timerText);
+        QCOMPARE(form->panelText(StatusPanel::Timer), timerText);
         QTRY_VERIFY(queuedRan);  // handled once the thread is given back
     }
 
@@ -533,8 +549,8 @@ private slots:
         QVERIFY2(!text.trimmed().isEmpty(), "the error carries no text");
         const int passes = qMax(0, failAfter);
         QCOMPARE(int(form->QueryLoopCt), passes);
-        QCOMPARE(bar.tenths, FailedThen(passes, false));
-        QVERIFY(form->ProgressBar1->Value() ==
+        QCOMPARE(bar.tenths, failedThen(passes, false));
+        QVERIFY(form->ProgressBar1->fraction() ==
                 (passes ? float(double(passes) / 1000.0 * 100.0) : 42.5f));
     }
 
@@ -557,12 +573,12 @@ private slots:
 
         form->TransText->setText(box);
         BoxCloser closer;
-        QVERIFY2(ClickKeepsRunning(form->Transmition), "the report ended the program");
+        QVERIFY2(clickKeepsRunning(form->Transmition), "the report ended the program");
         QCOMPARE(closer.seen.size(), 1);
         QCOMPARE(closer.seen[0].title, QString("Velmora"));
         QVERIFY2(closer.seen[0].text.contains("8021"), qPrintable(closer.seen[0].text));
         // The send failed: nothing after it was updated.
-        QCOMPARE(LitBits(*form, "TLED"), BitsOf('Z'));
+        QCOMPARE(litBits(*form, "TLED"), bitsOf('Z'));
         QCOMPARE(form->MessageText->text(), QString(" Transmition <Z> finish"));
         stillWorksOnANewBoard();
     }
@@ -578,7 +594,7 @@ private slots:
         form->MSComm1->setInputLen(3);
 
         BoxCloser closer;
-        QVERIFY2(ClickKeepsRunning(form->Receive), "the report ended the program");
+        QVERIFY2(clickKeepsRunning(form->Receive), "the report ended the program");
         QCOMPARE(closer.seen.size(), 1);
         QCOMPARE(closer.seen[0].title, QString("Velmora"));
         QVERIFY2(closer.seen[0].text.contains("8020"), qPrintable(closer.seen[0].text));
@@ -586,7 +602,7 @@ private slots:
         // was updated.
         QCOMPARE(form->MSComm1->InputLen(), short(1));
         QCOMPARE(form->RexText->text(), QString("U"));
-        QCOMPARE(LitBits(*form, "LED"), QString("0246"));
+        QCOMPARE(litBits(*form, "LED"), QString("0246"));
         QCOMPARE(form->MessageText->text(), QString(" Transmition <Z> finish"));
         stillWorksOnANewBoard();
     }
@@ -594,7 +610,7 @@ private slots:
     // Typical run -----------------------------------------------------------
 
     void typicalRun() {
-        // The design's typical run, from a window that starts as the program
+        // A typical run, from a window that starts as the program
         // does, driven through its controls.
         form.reset();  // this run starts from a window that never connected
         board.reset();
@@ -604,40 +620,41 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
 
         // 1. Start-up.
-        QCOMPARE(form->PanelText("Status"), QString("Status:Disconnect"));
-        QCOMPARE(form->PanelText("Settings"), QString("Settings: 9600,n,8,1"));
-        QCOMPARE(form->PanelText("Timer"), QString("Timer:"));
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:Disconnect"));
+        QCOMPARE(form->panelText(StatusPanel::Settings), QString("Settings: 9600,n,8,1"));
+        QCOMPARE(form->panelText(StatusPanel::Timer), QString("Timer:"));
         QVERIFY(!form->Transmition->isEnabled() && !form->Receive->isEnabled());
 
         // 2. Connect.
         QTest::mouseClick(form->Connect, Qt::LeftButton);
         QVERIFY(form->MSComm1->PortOpen());
-        QCOMPARE(form->LampColor("ConnectState"), Green);
-        QCOMPARE(form->PanelText("Status"), QString("Status:COM1"));
-        QCOMPARE(form->PanelText("Settings"), QString("Settings: 9600,n,8,1"));
+        QCOMPARE(form->lampColor("ConnectState"), Rgb::kGreen);
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:COM1"));
+        QCOMPARE(form->panelText(StatusPanel::Settings), QString("Settings: 9600,n,8,1"));
         QVERIFY(form->Transmition->isEnabled() && form->Receive->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(form->PanelText("Timer").startsWith("Timer:0:0:"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(form->panelText(StatusPanel::Timer).startsWith("Timer:0:0:"),
+                                 2000);
 
         // 3. Type A and send it.
         QTest::keyClicks(form->TransText, "A");
         QTest::mouseClick(form->Transmition, Qt::LeftButton);
         QCOMPARE(board->receive(1), QByteArray("A"));
-        QCOMPARE(LitBits(*form, "TLED"), QString("06"));
+        QCOMPARE(litBits(*form, "TLED"), QString("06"));
         QCOMPARE(form->MessageText->text(), QString(" Transmition <A> finish"));
 
         // 4. The board sends U; receive it.
         boardSends("U");
         QTest::mouseClick(form->Receive, Qt::LeftButton);
         QCOMPARE(form->RexText->text(), QString("U"));
-        QCOMPARE(LitBits(*form, "LED"), QString("0246"));
+        QCOMPARE(litBits(*form, "LED"), QString("0246"));
         QCOMPARE(form->MessageText->text(), QString(" Receive procedure ok "));
 
         // 5. Disconnect.
         QTest::mouseClick(form->Disconnect, Qt::LeftButton);
         QVERIFY(!form->MSComm1->PortOpen());
-        QCOMPARE(form->LampColor("ConnectState"), Black);
-        QCOMPARE(form->PanelText("Status"), QString("Status:Disconnect"));
-        QCOMPARE(form->PanelText("Timer"), QString("Timer:"));
+        QCOMPARE(form->lampColor("ConnectState"), Rgb::kBlack);
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:Disconnect"));
+        QCOMPARE(form->panelText(StatusPanel::Timer), QString("Timer:"));
         QVERIFY(!form->Timer1->isActive());
         QVERIFY(!form->Transmition->isEnabled() && !form->Receive->isEnabled());
         QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
@@ -648,24 +665,6 @@ private slots:
         QSettings stored(TestEnv::placementFile(), QSettings::IniFormat);
         for (const char* key : {"MainLeft", "MainTop", "MainWidth", "MainHeight"})
             QVERIFY2(stored.contains(QString("Settings/") + key), key);
-    }
-
-private:
-    // After a failure the user disconnects, plugs in another board and goes on.
-    void stillWorksOnANewBoard() {
-        form->Disconnect->click();
-        QVERIFY(!form->MSComm1->PortOpen());
-        QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
-        board = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board->slavePath());
-        form->Connect->click();
-        QVERIFY(form->MSComm1->PortOpen());
-        form->TransText->setText(QStringLiteral("ok"));
-        form->Transmition->click();
-        QCOMPARE(board->receive(2), QByteArray("ok"));
-        boardSends("v");
-        form->Receive->click();
-        QCOMPARE(form->RexText->text(), QString("v"));
     }
 };
 

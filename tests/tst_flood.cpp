@@ -27,10 +27,10 @@
 #include <thread>
 
 namespace {
-constexpr qsizetype MiB = 1024 * 1024;
+constexpr qsizetype kMiB = 1024 * 1024;
 
 // Resident memory of this process in KiB (VmRSS), -1 when unknown.
-qint64 ResidentKiB() {
+qint64 residentKiB() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
@@ -41,7 +41,7 @@ qint64 ResidentKiB() {
 
 // "[0000000][0000001]...": any run of it tells where in the stream it was
 // taken from.
-QByteArray Stream(qsizetype size) {
+QByteArray makeStream(qsizetype size) {
     QByteArray bytes;
     bytes.reserve(size + 16);
     for (int record = 0; bytes.size() < size; ++record)
@@ -99,7 +99,7 @@ private:
 
 class FloodTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<PtyBoard> board;
+    std::unique_ptr<PluggedBoard> board;
     std::unique_ptr<frmMain> form;
 
 private slots:
@@ -109,10 +109,9 @@ private slots:
     }
 
     void init() {
-        board = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board->slavePath());
-        form = WindowChecks::StartWindow();
-        QVERIFY(WindowChecks::ShowAndConnect(*form));
+        board = std::make_unique<PluggedBoard>();
+        form = WindowChecks::startWindow();
+        QVERIFY(WindowChecks::showAndConnect(*form));
     }
 
     void cleanup() {
@@ -121,8 +120,8 @@ private slots:
     }
 
     void floodWhileNobodyClicks() {
-        const QByteArray stream = Stream(MiB);
-        const qint64 rssBefore = ResidentKiB();
+        const QByteArray stream = makeStream(kMiB);
+        const qint64 rssBefore = residentKiB();
         qint64 rssPeak = rssBefore;
         QVERIFY(rssBefore > 0);
         BoxCloser closer;
@@ -135,7 +134,7 @@ private slots:
             FloodWriter writer(board->masterFd(), stream, 3000, 20000);
             while (!writer.finished()) {
                 QTest::qWait(10);
-                rssPeak = qMax(rssPeak, ResidentKiB());
+                rssPeak = qMax(rssPeak, residentKiB());
             }
             written = writer.written();
             qInfo("%lld bytes written in %lld ms; %lld tick(s), largest gap %lld ms",

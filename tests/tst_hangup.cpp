@@ -4,10 +4,12 @@
 // the error once and the program goes on, Disconnect closes the dead port, and
 // Connect works again once a board is back.
 #include "serial/MSComm.h"
+#include "support/LampColours.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
 #include "support/TickRecorder.h"
 #include "support/WindowChecks.h"
+#include "ui/StatusBar.h"
 #include "ui/frmMain.h"
 
 #include <QEventLoop>
@@ -22,12 +24,11 @@
 
 #include <memory>
 
-using WindowChecks::ClickKeepsRunning;
+using WindowChecks::clickKeepsRunning;
 
 namespace {
-const QRgb Black = 0x000000, Green = 0x00FF00;
 
-double CpuMs() {
+double cpuMs() {
     rusage r{};
     getrusage(RUSAGE_SELF, &r);
     return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000.0 +
@@ -38,13 +39,10 @@ double CpuMs() {
 
 class HangUpTest : public QObject {
     Q_OBJECT
-    std::unique_ptr<PtyBoard> board;
+    std::unique_ptr<PluggedBoard> board;
     std::unique_ptr<frmMain> form;
 
-    void plugInBoard() {
-        board = std::make_unique<PtyBoard>();
-        TestEnv::setPortDevice(1, board->slavePath());
-    }
+    void plugInBoard() { board = std::make_unique<PluggedBoard>(); }
 
     // The pulled cable has been seen by the program's own event loop.
     void pullCableAndIdle() {
@@ -56,29 +54,29 @@ class HangUpTest : public QObject {
     // link works both ways again; no box on the way.
     void disconnectAndReconnect(const BoxCloser& closer) {
         const qsizetype boxes = closer.seen.size();
-        QVERIFY2(ClickKeepsRunning(form->Disconnect), "Disconnect ended the program");
+        QVERIFY2(clickKeepsRunning(form->Disconnect), "Disconnect ended the program");
         QCOMPARE(closer.seen.size(), boxes);
         QCOMPARE(form->MessageText->text(), QString(" COM1 disconnect "));
         QVERIFY(!form->MSComm1->PortOpen());
-        QCOMPARE(form->LampColor("ConnectState"), Black);
-        QCOMPARE(form->PanelText("Status"), QString("Status:Disconnect"));
+        QCOMPARE(form->lampColor("ConnectState"), Rgb::kBlack);
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:Disconnect"));
         QVERIFY(!form->Timer1->isActive());
         QVERIFY(!form->Transmition->isEnabled() && !form->Receive->isEnabled());
 
         plugInBoard();
-        QVERIFY2(ClickKeepsRunning(form->Connect), "Connect ended the program");
+        QVERIFY2(clickKeepsRunning(form->Connect), "Connect ended the program");
         QCOMPARE(closer.seen.size(), boxes);
         QVERIFY(form->MSComm1->PortOpen());
-        QCOMPARE(form->LampColor("ConnectState"), Green);
-        QCOMPARE(form->PanelText("Status"), QString("Status:COM1"));
+        QCOMPARE(form->lampColor("ConnectState"), Rgb::kGreen);
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:COM1"));
         QVERIFY(form->Transmition->isEnabled() && form->Receive->isEnabled());
 
         form->TransText->setText(QStringLiteral("ok"));
-        QVERIFY(ClickKeepsRunning(form->Transmition));
+        QVERIFY(clickKeepsRunning(form->Transmition));
         QCOMPARE(board->receive(2), QByteArray("ok"));
         board->send("v");
         QVERIFY(board->waitSlaveHas(1));
-        QVERIFY(ClickKeepsRunning(form->Receive));
+        QVERIFY(clickKeepsRunning(form->Receive));
         QCOMPARE(form->RexText->text(), QString("v"));
         QCOMPARE(closer.seen.size(), boxes);
     }
@@ -91,8 +89,8 @@ private slots:
 
     void init() {
         plugInBoard();
-        form = WindowChecks::StartWindow();
-        QVERIFY(WindowChecks::ShowAndConnect(*form));
+        form = WindowChecks::startWindow();
+        QVERIFY(WindowChecks::showAndConnect(*form));
         QVERIFY(form->Timer1->isActive());
     }
 
@@ -135,9 +133,9 @@ private slots:
         TickRecorder ticks(form->Timer1);
         QElapsedTimer wall;
         wall.start();
-        const double cpuBefore = CpuMs();
+        const double cpuBefore = cpuMs();
         QTest::qWait(600);
-        const double used = CpuMs() - cpuBefore;
+        const double used = cpuMs() - cpuBefore;
         const qint64 elapsed = wall.elapsed();
 
         qInfo("after the hang-up: %.1f ms CPU in %lld ms, %lld tick(s)", used, elapsed,
@@ -150,8 +148,8 @@ private slots:
         QVERIFY2(ticks.largestGapMs() < 1500,
                  qPrintable(QString("no tick for %1 ms").arg(ticks.largestGapMs())));
         QVERIFY(form->MSComm1->PortOpen());
-        QCOMPARE(form->LampColor("ConnectState"), Green);
-        QCOMPARE(form->PanelText("Status"), QString("Status:COM1"));
+        QCOMPARE(form->lampColor("ConnectState"), Rgb::kGreen);
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:COM1"));
         QVERIFY(form->Transmition->isEnabled() && form->Receive->isEnabled());
     }
 
@@ -174,7 +172,7 @@ private slots:
 
         BoxCloser closer;
         for (int click = 1; click <= 2; ++click) {
-            QVERIFY2(ClickKeepsRunning(button), "the report ended the program");
+            QVERIFY2(clickKeepsRunning(button), "the report ended the program");
             QCOMPARE(closer.seen.size(), click);
             QCOMPARE(closer.seen.last().title, QString("Velmora"));
             QVERIFY2(closer.seen.last().text.contains(QString::number(error)),

@@ -6,6 +6,7 @@
 #include "serial/LineLock.h"
 #include "serial/MSComm.h"
 #include "serial/PortOrder.h"
+#include "support/ErrorOf.h"
 #include "support/PtyBoard.h"
 #include "support/TestEnv.h"
 #include "support/WindowChecks.h"
@@ -22,7 +23,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <functional>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -33,15 +33,6 @@
 #include <unistd.h>
 
 namespace {
-
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const MSCommError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 bool exclusive(int fd) {
     int on = 0;
@@ -102,7 +93,36 @@ enum class Content {
 };
 
 // The child modes this binary runs in (argv[1] == "--child").
-int runChild(int argc, char** argv);
+int runChild(int argc, char** argv) {
+    if (argc < 4) return 2;
+    const QByteArray mode = argv[2];
+    LineLock::setDirectories({QString::fromLocal8Bit(argv[3])});
+    if (mode == "open") {
+        QCoreApplication app(argc, argv);
+        MSComm comm;
+        const int e = errorOf([&] { comm.setPortOpen(true); });
+        std::printf(e == 0 ? "opened\n" : "error %d\n", e);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    TestEnv::isolateUserStore();
+    auto form = WindowChecks::startWindow();
+    Termination::closeOnSignals(form.get());
+    if (!WindowChecks::showAndConnect(*form)) return 3;
+    QSocketNotifier go(0, QSocketNotifier::Read);
+    QObject::connect(&go, &QSocketNotifier::activated, [&] {
+        if (mode == "exit") form->Exit_Click();
+        std::exit(0);  // as Qt's X11 plugin ends a broken connection
+    });
+    std::printf("connected\n");
+    std::fflush(stdout);
+    if (mode == "twice") {
+        // The first signal's close must not run: block the event loop.
+        ::pause();
+        ::pause();
+    }
+    return QApplication::exec();
+}
 
 }  // namespace
 
@@ -162,8 +182,7 @@ private slots:
 
     // The component's own hold: all three conventions while open, none after.
     void holdsByAllThreeAndReleases() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         MSComm comm;
         QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), 0);
         const QString lock = ownLock(lockDir.path(), board.slavePath());
@@ -208,8 +227,7 @@ private slots:
         QFETCH(Content, content);
         QFETCH(bool, opens);
         QFETCH(bool, fileStays);
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         const QString lock = ownLock(lockDir.path(), board.slavePath());
         const QString target = lockDir.filePath(QStringLiteral("target"));
         QByteArray written;
@@ -288,8 +306,7 @@ private slots:
 
     // No lock folder at all, or one we may not write: the flag and flock still hold it.
     void lockFolderUnusable() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         LineLock::setDirectories({lockDir.filePath(QStringLiteral("missing"))});
         MSComm comm;
         QCOMPARE(errorOf([&] { comm.setPortOpen(true); }), 0);
@@ -302,8 +319,7 @@ private slots:
     // Another process holding the device by flock (as picocom does), or by
     // its exclusive-use flag: refused, and fine again once it lets go.
     void otherHolders() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         const QString flockTool = QStandardPaths::findExecutable(QStringLiteral("flock"));
         if (!flockTool.isEmpty()) {
             QProcess holder;
@@ -334,11 +350,10 @@ private slots:
 
     // Disconnect and a port switch in the window release the line they leave.
     void windowReleases() {
-        PtyBoard board1, board2;
-        TestEnv::setPortDevice(1, board1.slavePath());
-        TestEnv::setPortDevice(2, board2.slavePath());
-        auto form = WindowChecks::StartWindow();
-        QVERIFY(WindowChecks::ShowAndConnect(*form));
+        PluggedBoard board1;
+        PluggedBoard board2(2);
+        auto form = WindowChecks::startWindow();
+        QVERIFY(WindowChecks::showAndConnect(*form));
         QVERIFY(exclusive(board1.slaveFd()));
         form->COM2_Click();
         QVERIFY(!exclusive(board1.slaveFd()));
@@ -354,8 +369,7 @@ private slots:
     // Closing with the line full (the board reads nothing) discards the rest
     // of the text: afterwards no more of it reaches the board.
     void closeDiscardsUnsentOutput() {
-        PtyBoard board;
-        TestEnv::setPortDevice(1, board.slavePath());
+        PluggedBoard board;
         MSComm comm;
         comm.setPortOpen(true);
         const QString text(256 * 1024, QLatin1Char('x'));
@@ -524,41 +538,6 @@ private slots:
                                                 : QStringLiteral("/dev/ttyS%1").arg(n - 1));
     }
 };
-
-namespace {
-
-int runChild(int argc, char** argv) {
-    if (argc < 4) return 2;
-    const QByteArray mode = argv[2];
-    LineLock::setDirectories({QString::fromLocal8Bit(argv[3])});
-    if (mode == "open") {
-        QCoreApplication app(argc, argv);
-        MSComm comm;
-        const int e = errorOf([&] { comm.setPortOpen(true); });
-        std::printf(e == 0 ? "opened\n" : "error %d\n", e);
-        return 0;
-    }
-    QApplication app(argc, argv);
-    TestEnv::isolateUserStore();
-    auto form = WindowChecks::StartWindow();
-    Termination::closeOnSignals(form.get());
-    if (!WindowChecks::ShowAndConnect(*form)) return 3;
-    QSocketNotifier go(0, QSocketNotifier::Read);
-    QObject::connect(&go, &QSocketNotifier::activated, [&] {
-        if (mode == "exit") form->Exit_Click();
-        std::exit(0);  // as Qt's X11 plugin ends a broken connection
-    });
-    std::printf("connected\n");
-    std::fflush(stdout);
-    if (mode == "twice") {
-        // The first signal's close must not run: block the event loop.
-        ::pause();
-        ::pause();
-    }
-    return QApplication::exec();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 2 && qstrcmp(argv[1], "--child") == 0) return runChild(argc, argv);

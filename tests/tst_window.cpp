@@ -2,8 +2,11 @@
 // placement kept between runs.
 #include "app/Placement.h"
 #include "serial/MSComm.h"
+#include "support/FakeClock.h"
+#include "support/LampColours.h"
 #include "support/TestEnv.h"
 #include "support/WindowChecks.h"
+#include "support/frmMainProbe.h"
 #include "ui/ErrorReport.h"
 #include "ui/ProgressBar.h"
 #include "ui/Shape.h"
@@ -22,36 +25,23 @@
 
 #include <memory>
 
-struct frmMainProbe {
-    static void ShowMessage(frmMain& f, const QString& t) { f.ShowMessage(t); }
-    static void StartTimer(frmMain& f) { f.StartTimer(); }
-    static void StopTimer(frmMain& f) { f.StopTimer(); }
-};
-
-using WindowChecks::InkWidth;
+using WindowChecks::inkWidth;
 
 namespace {
-const QRgb Black = 0x000000, Red = 0xFF0000;
 
-QStringList LitLamps(const frmMain& f, const QString& prefix) {
+QStringList litLamps(const frmMain& f, const QString& prefix) {
     QStringList lit;
     for (int k = 0; k < 8; ++k) {
         const QString name = prefix + QString::number(k);
-        const QRgb c = f.LampColor(name);
-        if (c == Red)
+        const QRgb c = f.lampColor(name);
+        if (c == Rgb::kRed)
             lit << name;
-        else if (c != Black)
+        else if (c != Rgb::kBlack)
             lit << name + "?";
     }
     return lit;
 }
 
-struct FakeClock {
-    QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(12, 0, 0));
-    frmMain::Clock fn() {
-        return [this] { return now; };
-    }
-};
 }  // namespace
 
 class WindowTest : public QObject {
@@ -59,7 +49,7 @@ class WindowTest : public QObject {
     std::unique_ptr<frmMain> form;
 
     void freshStore() { QFile::remove(TestEnv::placementFile()); }
-    std::unique_ptr<frmMain> loaded() { return WindowChecks::StartWindow(); }
+    std::unique_ptr<frmMain> loaded() { return WindowChecks::startWindow(); }
 
 private slots:
     void initTestCase() {
@@ -76,9 +66,9 @@ private slots:
     void startupState() {
         frmMain& f = *form;
         QCOMPARE(f.windowTitle(), QString("Velmora"));
-        QCOMPARE(f.PanelText("Status"), QString("Status:Disconnect"));
-        QCOMPARE(f.PanelText("Settings"), QString("Settings: 9600,n,8,1"));
-        QCOMPARE(f.PanelText("Timer"), QString("Timer:"));
+        QCOMPARE(f.panelText(StatusPanel::Status), QString("Status:Disconnect"));
+        QCOMPARE(f.panelText(StatusPanel::Settings), QString("Settings: 9600,n,8,1"));
+        QCOMPARE(f.panelText(StatusPanel::Timer), QString("Timer:"));
         QVERIFY(!f.Transmition->isEnabled());
         QVERIFY(!f.Receive->isEnabled());
         QVERIFY(f.Connect->isEnabled());
@@ -86,12 +76,12 @@ private slots:
         QVERIFY(!f.MSComm1->PortOpen());
         QCOMPARE(f.MSComm1->InputLen(), short(1));
         QCOMPARE(f.MSComm1->InputMode(), short(MSComm::comInputModeText));
-        QCOMPARE(f.LampColor("ConnectState"), Black);
-        QCOMPARE(LitLamps(f, "LED"), QStringList());
-        QCOMPARE(LitLamps(f, "TLED"), QStringList());
+        QCOMPARE(f.lampColor("ConnectState"), Rgb::kBlack);
+        QCOMPARE(litLamps(f, "LED"), QStringList());
+        QCOMPARE(litLamps(f, "TLED"), QStringList());
         QVERIFY(f.COM1->isChecked() && !f.COM2->isChecked());
         QVERIFY(f.BaoudRate9600->isChecked());
-        QCOMPARE(f.ProgressBar1->Value(), 0.0f);
+        QCOMPARE(f.ProgressBar1->fraction(), 0.0f);
         QCOMPARE(f.MessageText->text(), QString());
         QCOMPARE(f.TransText->text(), QString());
     }
@@ -251,10 +241,10 @@ private slots:
         for (const QString& k : lit) rx << "LED" + k, tx << "TLED" + k;
         form->UpdateTLED("\xff");  // every lamp is written on every call
         form->UpdateLED(code);
-        QCOMPARE(LitLamps(*form, "LED"), rx);
+        QCOMPARE(litLamps(*form, "LED"), rx);
         form->UpdateLED("\xff");
         form->UpdateTLED(code);
-        QCOMPARE(LitLamps(*form, "TLED"), tx);
+        QCOMPARE(litLamps(*form, "TLED"), tx);
     }
 
     void connectionTimer() {
@@ -263,7 +253,8 @@ private slots:
         frmMainProbe::StartTimer(*form);
         QVERIFY(form->Timer1->isActive());
         QCOMPARE(form->Timer1->interval(), 500);
-        QCOMPARE(form->PanelText("Timer"), QString("Timer:"));  // first written at the tick
+        QCOMPARE(form->panelText(StatusPanel::Timer),
+                 QString("Timer:"));  // first written at the tick
 
         const struct {
             qint64 seconds;
@@ -277,28 +268,29 @@ private slots:
         for (const auto& t : ticks) {
             clock.now = start.addSecs(t.seconds);
             form->Timer1_Timer();
-            QCOMPARE(form->PanelText("Timer"), QString(t.text));
+            QCOMPARE(form->panelText(StatusPanel::Timer), QString(t.text));
         }
         clock.now = start.addMSecs(1999);
         form->Timer1_Timer();
-        QCOMPARE(form->PanelText("Timer"), QString("Timer:0:0:1"));
+        QCOMPARE(form->panelText(StatusPanel::Timer), QString("Timer:0:0:1"));
 
         // Restarting counts from the second start.
         frmMainProbe::StartTimer(*form);
         clock.now = clock.now.addSecs(3);
         form->Timer1_Timer();
-        QCOMPARE(form->PanelText("Timer"), QString("Timer:0:0:3"));
+        QCOMPARE(form->panelText(StatusPanel::Timer), QString("Timer:0:0:3"));
 
         frmMainProbe::StopTimer(*form);
         QVERIFY(!form->Timer1->isActive());
-        QCOMPARE(form->PanelText("Timer"), QString("Timer:"));
+        QCOMPARE(form->panelText(StatusPanel::Timer), QString("Timer:"));
         frmMainProbe::StopTimer(*form);
-        QCOMPARE(form->PanelText("Timer"), QString("Timer:"));
+        QCOMPARE(form->panelText(StatusPanel::Timer), QString("Timer:"));
     }
 
     void realTimerTicks() {
         frmMainProbe::StartTimer(*form);
-        QTRY_VERIFY_WITH_TIMEOUT(form->PanelText("Timer").startsWith("Timer:0:0:"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(form->panelText(StatusPanel::Timer).startsWith("Timer:0:0:"),
+                                 2000);
     }
 
     void textsDrawnAsWritten_data() {
@@ -317,25 +309,25 @@ private slots:
         const int expected = form->MessageText->fontMetrics().horizontalAdvance(text);
         // Markup or mnemonics would draw a visibly shorter text.
         QVERIFY2(
-            qAbs(InkWidth(form->MessageText) - expected) <= 4,
-            qPrintable(QString("ink %1, text %2").arg(InkWidth(form->MessageText)).arg(expected)));
+            qAbs(inkWidth(form->MessageText) - expected) <= 4,
+            qPrintable(QString("ink %1, text %2").arg(inkWidth(form->MessageText)).arg(expected)));
 
-        auto* panel = form->sbStatusBar->panel("Settings");
-        form->sbStatusBar->setPanelText("Settings", text);
-        QCOMPARE(form->PanelText("Settings"), text);
+        auto* panel = form->sbStatusBar->panel(panelKey(StatusPanel::Settings));
+        form->sbStatusBar->setPanelText(panelKey(StatusPanel::Settings), text);
+        QCOMPARE(form->panelText(StatusPanel::Settings), text);
         const int panelExpected = panel->fontMetrics().horizontalAdvance(text);
-        QVERIFY(qAbs(InkWidth(panel) - panelExpected) <= 6 + 2 * panel->frameWidth());
+        QVERIFY(qAbs(inkWidth(panel) - panelExpected) <= 6 + 2 * panel->frameWidth());
 
         frmMainProbe::ShowMessage(*form, QString());
-        QCOMPARE(InkWidth(form->MessageText), 0);
+        QCOMPARE(inkWidth(form->MessageText), 0);
     }
 
     void circleShape() {
         Shape s;
         s.resize(40, 20);
-        s.setFillColor(QColor(0, 255, 0));
+        s.setFillColor(QColor(Rgb::kGreen));
         const QImage img = s.grab().toImage();
-        auto isFill = [&](int x, int y) { return img.pixel(x, y) == qRgb(0, 255, 0); };
+        auto isFill = [&](int x, int y) { return img.pixel(x, y) == QColor(Rgb::kGreen).rgb(); };
         QVERIFY(isFill(20, 10));  // centre
         QVERIFY(isFill(12, 10));  // inside the 20-pixel circle
         QVERIFY(!isFill(5, 10));  // beyond the diameter min(w, h)
@@ -351,7 +343,7 @@ private slots:
         for (int k = 0; k <= 1000; ++k) {
             const float v = float(double(k) / 1000.0 * 100.0);
             bar.setFraction(v);
-            QCOMPARE(bar.Value(), v);
+            QCOMPARE(bar.fraction(), v);
             QCOMPARE(bar.QProgressBar::value(), k);
         }
         bar.setFraction(0.149f);
@@ -370,20 +362,25 @@ private slots:
                            Twips::toPixels(270, dpi)));
             QCOMPARE(form->Frame4->geometry(), before);
         }
-        QCOMPARE(form->sbStatusBar->panel("Status")->width(), Twips::toPixels(1440, dpi));
-        QCOMPARE(form->sbStatusBar->panel("Settings")->width(), Twips::toPixels(3440, dpi));
-        QCOMPARE(form->sbStatusBar->panel("Timer")->width(), Twips::toPixels(1840, dpi));
-        QCOMPARE(form->sbStatusBar->panel("Timer")->toolTip(), QString("Communication timer"));
+        QCOMPARE(form->sbStatusBar->panel(panelKey(StatusPanel::Status))->width(),
+                 Twips::toPixels(1440, dpi));
+        QCOMPARE(form->sbStatusBar->panel(panelKey(StatusPanel::Settings))->width(),
+                 Twips::toPixels(3440, dpi));
+        QCOMPARE(form->sbStatusBar->panel(panelKey(StatusPanel::Timer))->width(),
+                 Twips::toPixels(1840, dpi));
+        QCOMPARE(form->sbStatusBar->panel(panelKey(StatusPanel::Timer))->toolTip(),
+                 QString("Communication timer"));
         // Left to right: Status, Settings, Timer.
-        QVERIFY(form->sbStatusBar->panel("Status")->x() <
-                form->sbStatusBar->panel("Settings")->x());
-        QVERIFY(form->sbStatusBar->panel("Settings")->x() < form->sbStatusBar->panel("Timer")->x());
+        QVERIFY(form->sbStatusBar->panel(panelKey(StatusPanel::Status))->x() <
+                form->sbStatusBar->panel(panelKey(StatusPanel::Settings))->x());
+        QVERIFY(form->sbStatusBar->panel(panelKey(StatusPanel::Settings))->x() <
+                form->sbStatusBar->panel(panelKey(StatusPanel::Timer))->x());
     }
 
     void componentErrorIsReportedAndSurvived() {
         bool ranAfter = false;
         BoxCloser closer;
-        auto handler = ErrorReport::Guarded(form.get(), [&] {
+        auto handler = ErrorReport::guarded(form.get(), [&] {
             throw MSCommError(8012, "The device is not open");
             ranAfter = true;
         });
@@ -454,7 +451,7 @@ private slots:
         const double dpi = form->logicalDpiX();
         QCOMPARE(form->pos(),
                  QPoint(Twips::toPixels(expectedLeftTwips, dpi), Twips::toPixels(300, dpi)));
-        QCOMPARE(form->PanelText("Status"), QString("Status:Disconnect"));
+        QCOMPARE(form->panelText(StatusPanel::Status), QString("Status:Disconnect"));
     }
 
     void minimizedCloseWritesNothing() {

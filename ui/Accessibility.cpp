@@ -49,7 +49,7 @@ public:
         return s;
     }
     QVariant currentValue() const override {
-        return double(static_cast<ProgressBar*>(widget())->Value());
+        return double(static_cast<ProgressBar*>(widget())->fraction());
     }
     void setCurrentValue(const QVariant&) override {}  // read-only
     QVariant maximumValue() const override { return 100.0; }
@@ -104,7 +104,7 @@ public:
     }
 };
 
-QAccessibleInterface* Factory(const QString& className, QObject* object) {
+QAccessibleInterface* interfaceFor(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     auto* w = static_cast<QWidget*>(object);
     if (className == QLatin1String("frmMain")) return new WindowInterface(w);
@@ -121,7 +121,7 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
 
 }  // namespace
 
-void Accessibility::InstallFactory() {
-    static const bool installed = (QAccessible::installFactory(&Factory), true);
+void Accessibility::installFactory() {
+    static const bool installed = (QAccessible::installFactory(&interfaceFor), true);
     (void)installed;
 }

@@ -6,5 +6,5 @@
 // only when an assistive client asks for one.
 namespace Accessibility {
 // Installs the interface factory; later calls do nothing.
-void InstallFactory();
+void installFactory();
 }  // namespace Accessibility

@@ -1,9 +1,7 @@
 #include "ui/ControlProps.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QGroupBox>
-#include <QLabel>
+#include <QMetaProperty>
 #include <QTabBar>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -14,39 +12,40 @@
 
 namespace {
 
-enum class CaptionIs { Absent, WindowTitle, LabelText, ButtonText, FrameTitle, ActionText };
-
+// One row per control type: the least Qt class its properties need, and the
+// Qt property that holds its Caption (null when it has none).
 struct TypeProps {
     const char* name;
-    CaptionIs caption;
+    const char* qtClass;
+    const char* caption;
     bool toolTip;
     bool font;
 };
 
-constexpr TypeProps Types[] = {
-    {"Form", CaptionIs::WindowTitle, false, true},
-    {"Label", CaptionIs::LabelText, true, true},
-    {"CommandButton", CaptionIs::ButtonText, true, true},
-    {"OptionButton", CaptionIs::ButtonText, true, true},
-    {"Frame", CaptionIs::FrameTitle, true, true},
-    {"TextBox", CaptionIs::Absent, true, true},
-    {"StatusBar", CaptionIs::Absent, true, true},
-    {"ProgressBar", CaptionIs::Absent, true, false},
-    {"Shape", CaptionIs::Absent, false, false},
-    {"Timer", CaptionIs::Absent, false, false},
-    {"MSComm", CaptionIs::Absent, false, false},
-    {"Menu", CaptionIs::ActionText, false, false},
-    {"TabStrip", CaptionIs::Absent, true, true},
-    {"Toolbar", CaptionIs::Absent, true, false},
-    {"ListView", CaptionIs::Absent, true, true},
+constexpr TypeProps kTypes[] = {
+    {"Form", "QWidget", "windowTitle", false, true},
+    {"Label", "QLabel", "text", true, true},
+    {"CommandButton", "QAbstractButton", "text", true, true},
+    {"OptionButton", "QAbstractButton", "text", true, true},
+    {"Frame", "QGroupBox", "title", true, true},
+    {"TextBox", "QWidget", nullptr, true, true},
+    {"StatusBar", "QWidget", nullptr, true, true},
+    {"ProgressBar", "QWidget", nullptr, true, false},
+    {"Shape", "QWidget", nullptr, false, false},
+    {"Timer", "QObject", nullptr, false, false},
+    {"MSComm", "QObject", nullptr, false, false},
+    {"Menu", "QAction", "text", false, false},
+    {"TabStrip", "QWidget", nullptr, true, true},
+    {"Toolbar", "QWidget", nullptr, true, false},
+    {"ListView", "QWidget", nullptr, true, true},
 };
 
 // An unknown type has no properties beyond its Tag.
-TypeProps PropsOf(const QString& typeName) {
-    const auto found = std::find_if(std::begin(Types), std::end(Types), [&](const TypeProps& t) {
+TypeProps propsOf(const QString& typeName) {
+    const auto found = std::find_if(std::begin(kTypes), std::end(kTypes), [&](const TypeProps& t) {
         return typeName == QLatin1StringView(t.name);
     });
-    return found != std::end(Types) ? *found : TypeProps{"", CaptionIs::Absent, false, false};
+    return found != std::end(kTypes) ? *found : TypeProps{"", "", nullptr, false, false};
 }
 
 }  // namespace
@@ -76,7 +75,7 @@ void FontRef::setSize(double points) {
     m_owner->setFont(font);
 }
 
-QString Control::TypeName() const {
+QString Control::typeName() const {
     const QString type = m_object->property("ControlType").toString();
     if (!type.isEmpty()) return type;
     if (m_object->isWidgetType() && static_cast<QWidget*>(m_object)->isWindow())
@@ -84,16 +83,16 @@ QString Control::TypeName() const {
     return QString::fromLatin1(m_object->metaObject()->className());
 }
 
-void Control::Lacks(const char* property) const {
-    throw PropertyError(TypeName(), property);
+void Control::lacks(const char* property) const {
+    throw PropertyError(typeName(), property);
 }
 
 // The Qt object behind a property; a type name that does not match its object
 // is a missing property, not a crash.
 template <class T>
-T& Control::As(const char* property) const {
+T& Control::as(const char* property) const {
     T* object = qobject_cast<T*>(m_object);
-    if (!object) Lacks(property);
+    if (!object) lacks(property);
     return *object;
 }
 
@@ -101,68 +100,52 @@ QString Control::Tag() const {
     return m_object->property("Tag").toString();
 }
 
+// The Qt property behind a designed one; a type name that does not match its
+// object is a missing property, not a crash.
+QMetaProperty Control::qtProperty(const char* designed, const char* qtName) const {
+    const TypeProps props = propsOf(typeName());
+    if (!qtName || !m_object->inherits(props.qtClass)) lacks(designed);
+    const int index = m_object->metaObject()->indexOfProperty(qtName);
+    if (index < 0) lacks(designed);
+    return m_object->metaObject()->property(index);
+}
+
 QString Control::Caption() const {
-    switch (PropsOf(TypeName()).caption) {
-        case CaptionIs::WindowTitle:
-            return As<QWidget>("Caption").windowTitle();
-        case CaptionIs::LabelText:
-            return As<QLabel>("Caption").text();
-        case CaptionIs::ButtonText:
-            return As<QAbstractButton>("Caption").text();
-        case CaptionIs::FrameTitle:
-            return As<QGroupBox>("Caption").title();
-        case CaptionIs::ActionText:
-            return As<QAction>("Caption").text();
-        case CaptionIs::Absent:
-            break;
-    }
-    Lacks("Caption");
+    return qtProperty("Caption", propsOf(typeName()).caption).read(m_object).toString();
 }
 
 void Control::setCaption(const QString& caption) {
-    switch (PropsOf(TypeName()).caption) {
-        case CaptionIs::WindowTitle:
-            return As<QWidget>("Caption").setWindowTitle(caption);
-        case CaptionIs::LabelText:
-            return As<QLabel>("Caption").setText(caption);
-        case CaptionIs::ButtonText:
-            return As<QAbstractButton>("Caption").setText(caption);
-        case CaptionIs::FrameTitle:
-            return As<QGroupBox>("Caption").setTitle(caption);
-        case CaptionIs::ActionText:
-            return As<QAction>("Caption").setText(caption);
-        case CaptionIs::Absent:
-            break;
-    }
-    Lacks("Caption");
+    qtProperty("Caption", propsOf(typeName()).caption).write(m_object, caption);
+}
+
+const char* Control::toolTipProperty() const {
+    return propsOf(typeName()).toolTip ? "toolTip" : nullptr;
 }
 
 QString Control::ToolTipText() const {
-    if (!PropsOf(TypeName()).toolTip) Lacks("ToolTipText");
-    return As<QWidget>("ToolTipText").toolTip();
+    return qtProperty("ToolTipText", toolTipProperty()).read(m_object).toString();
 }
 
 void Control::setToolTipText(const QString& tip) {
-    if (!PropsOf(TypeName()).toolTip) Lacks("ToolTipText");
-    As<QWidget>("ToolTipText").setToolTip(tip);
+    qtProperty("ToolTipText", toolTipProperty()).write(m_object, tip);
 }
 
 void Control::setFont(const FontRef& font) {
-    if (!PropsOf(TypeName()).font) Lacks("Font");
-    QWidget& widget = As<QWidget>("Font");
-    if (&widget == &font.Owner()) return;
+    if (!propsOf(typeName()).font) lacks("Font");
+    QWidget& widget = as<QWidget>("Font");
+    if (&widget == &font.owner()) return;
     // Qt fonts are values; a widget shares its window's font by inheriting it,
     // which an empty font (nothing set) brings about. Outside the window it
     // can only take the font as it is now.
-    if (font.Owner().isAncestorOf(&widget))
+    if (font.owner().isAncestorOf(&widget))
         widget.setFont(QFont());
     else
-        widget.setFont(font.Owner().font());
+        widget.setFont(font.owner().font());
 }
 
 QList<CollectionItem> Control::Tabs() const {
-    if (TypeName() != u"TabStrip") Lacks("Tabs");
-    QTabBar& tabs = As<QTabBar>("Tabs");
+    if (typeName() != u"TabStrip") lacks("Tabs");
+    QTabBar& tabs = as<QTabBar>("Tabs");
     QList<CollectionItem> items;
     for (int i = 0; i < tabs.count(); ++i)
         items.append(CollectionItem(CollectionItem::Kind::Tab, tabs, i));
@@ -170,25 +153,25 @@ QList<CollectionItem> Control::Tabs() const {
 }
 
 QList<CollectionItem> Control::Buttons() const {
-    if (TypeName() != u"Toolbar") Lacks("Buttons");
+    if (typeName() != u"Toolbar") lacks("Buttons");
     QList<CollectionItem> items;
-    for (QAction* action : As<QToolBar>("Buttons").actions())
+    for (QAction* action : as<QToolBar>("Buttons").actions())
         items.append(CollectionItem(CollectionItem::Kind::Button, *action, -1));
     return items;
 }
 
 QList<CollectionItem> Control::ColumnHeaders() const {
-    if (TypeName() != u"ListView") Lacks("ColumnHeaders");
-    QTreeWidget& view = As<QTreeWidget>("ColumnHeaders");
+    if (typeName() != u"ListView") lacks("ColumnHeaders");
+    QTreeWidget& view = as<QTreeWidget>("ColumnHeaders");
     QList<CollectionItem> items;
     for (int column = 0; column < view.columnCount(); ++column)
         items.append(CollectionItem(CollectionItem::Kind::ColumnHeader, view, column));
     return items;
 }
 
-void CollectionItem::Lacks(const char* property) const {
-    static constexpr const char* Names[] = {"Tab", "Button", "ColumnHeader"};
-    throw PropertyError(QString::fromLatin1(Names[int(m_kind)]), property);
+void CollectionItem::lacks(const char* property) const {
+    static constexpr const char* kNames[] = {"Tab", "Button", "ColumnHeader"};
+    throw PropertyError(QString::fromLatin1(kNames[int(m_kind)]), property);
 }
 
 QString CollectionItem::Tag() const {
@@ -203,41 +186,41 @@ QString CollectionItem::Tag() const {
                 ->data(m_index, Qt::UserRole)
                 .toString();
     }
-    Lacks("Tag");
+    lacks("Tag");
 }
 
 QString CollectionItem::Caption() const {
     if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->tabText(m_index);
     if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->text();
-    Lacks("Caption");
+    lacks("Caption");
 }
 
 void CollectionItem::setCaption(const QString& caption) {
     if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->setTabText(m_index, caption);
     if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->setText(caption);
-    Lacks("Caption");
+    lacks("Caption");
 }
 
 QString CollectionItem::ToolTipText() const {
     if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->tabToolTip(m_index);
     if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->toolTip();
-    Lacks("ToolTipText");
+    lacks("ToolTipText");
 }
 
 void CollectionItem::setToolTipText(const QString& tip) {
     if (m_kind == Kind::Tab) return static_cast<QTabBar*>(m_owner)->setTabToolTip(m_index, tip);
     if (m_kind == Kind::Button) return static_cast<QAction*>(m_owner)->setToolTip(tip);
-    Lacks("ToolTipText");
+    lacks("ToolTipText");
 }
 
 QString CollectionItem::Text() const {
     if (m_kind == Kind::ColumnHeader)
         return static_cast<QTreeWidget*>(m_owner)->headerItem()->text(m_index);
-    Lacks("Text");
+    lacks("Text");
 }
 
 void CollectionItem::setText(const QString& text) {
     if (m_kind == Kind::ColumnHeader)
         return static_cast<QTreeWidget*>(m_owner)->headerItem()->setText(m_index, text);
-    Lacks("Text");
+    lacks("Text");
 }

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+class QMetaProperty;
 class QObject;
 class QWidget;
 
@@ -40,7 +41,7 @@ public:
 class FontRef {
 public:
     explicit FontRef(QWidget& owner) : m_owner(&owner) {}
-    QWidget& Owner() const { return *m_owner; }
+    QWidget& owner() const { return *m_owner; }
 
     QString Name() const;
     void setName(const QString& name);
@@ -70,7 +71,7 @@ private:
     enum class Kind { Tab, Button, ColumnHeader };
     CollectionItem(Kind kind, QObject& owner, int index)
         : m_kind(kind), m_owner(&owner), m_index(index) {}
-    [[noreturn]] void Lacks(const char* property) const;
+    [[noreturn]] void lacks(const char* property) const;
 
     Kind m_kind;
     QObject* m_owner;  // the tab bar, the button's action or the tree
@@ -81,7 +82,7 @@ class Control {
 public:
     explicit Control(QObject& object) : m_object(&object) {}
 
-    QString TypeName() const;
+    QString typeName() const;
     QString Tag() const;
     QString Caption() const;
     void setCaption(const QString& caption);
@@ -96,9 +97,11 @@ public:
     QList<CollectionItem> ColumnHeaders() const;
 
 private:
-    [[noreturn]] void Lacks(const char* property) const;
+    [[noreturn]] void lacks(const char* property) const;
     template <class T>
-    T& As(const char* property) const;
+    T& as(const char* property) const;
+    QMetaProperty qtProperty(const char* designed, const char* qtName) const;
+    const char* toolTipProperty() const;
 
     QObject* m_object;
 };

@@ -11,19 +11,19 @@ class QWidget;
 // naming the error. Errors of the serial component leave the program running;
 // anything else ends it after the report.
 namespace ErrorReport {
-void Show(QWidget* parent, int number, const QString& text);
+void show(QWidget* parent, int number, const QString& text);
 // Reports the exception in flight; call from a catch block.
-void ReportCurrent(QWidget* parent, std::exception_ptr error);
+void reportCurrent(QWidget* parent, std::exception_ptr error);
 
 // Wraps a handler for a signal connection so that no exception crosses the
 // event loop.
 template <class Handler>
-auto Guarded(QWidget* parent, Handler handler) {
+auto guarded(QWidget* parent, Handler handler) {
     return [parent, handler = std::move(handler)]() {
         try {
             handler();
         } catch (...) {
-            ReportCurrent(parent, std::current_exception());
+            reportCurrent(parent, std::current_exception());
         }
     };
 }

@@ -12,11 +12,9 @@
 #include <stdexcept>
 
 namespace {
-const QColor Lit(255, 0, 0);
-const QColor Dark(0, 0, 0);
 
 // "h:n:s" of an elapsed time; whole days are counted into the hours.
-QString ElapsedText(qint64 ms) {
+QString elapsedText(qint64 ms) {
     const qint64 seconds = qMax<qint64>(0, ms) / 1000;
     return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(seconds / 60 % 60).arg(seconds % 60);
 }
@@ -26,24 +24,24 @@ void frmMain::ShowMessage(const QString& text) {
     MessageText->setText(text);
 }
 
-void frmMain::SetPanelText(const QString& key, const QString& text) {
-    sbStatusBar->setPanelText(key, text);
+void frmMain::setPanelText(StatusPanel panel, const QString& text) {
+    sbStatusBar->setPanelText(panelKey(panel), text);
 }
 
-QString frmMain::PanelText(const QString& key) const {
-    return sbStatusBar->panelText(key);
+QString frmMain::panelText(StatusPanel panel) const {
+    return sbStatusBar->panelText(panelKey(panel));
 }
 
-QRgb frmMain::LampColor(const QString& lampName) const {
+QRgb frmMain::lampColor(const QString& lampName) const {
     auto* lamp = findChild<Shape*>(lampName);
     if (!lamp) throw std::invalid_argument("no lamp named " + lampName.toStdString());
     return lamp->fillColor().rgb() & 0xFFFFFF;
 }
 
-void frmMain::SetLampRow(const std::array<Shape*, 8>& row, const QString& Code) {
+void frmMain::setLampRow(const std::array<Shape*, 8>& row, const QString& Code) {
     // Only the low byte of the code counts.
-    const int v = CodePage::FirstCharCode(Code);
-    for (int k = 0; k < 8; ++k) row[k]->setFillColor((v >> k) & 1 ? Lit : Dark);
+    const int v = CodePage::firstCharCode(Code);
+    for (int k = 0; k < 8; ++k) row[k]->setFillColor((v >> k) & 1 ? Lamp::kRed : Lamp::kBlack);
     // The code as a reader without the colours gets it.
     const int low = v & 0xFF;
     row[0]->parentWidget()->setAccessibleDescription(
@@ -54,11 +52,11 @@ void frmMain::SetLampRow(const std::array<Shape*, 8>& row, const QString& Code) 
 }
 
 void frmMain::UpdateLED(const QString& Code) {
-    SetLampRow(LED, Code);
+    setLampRow(LED, Code);
 }
 
 void frmMain::UpdateTLED(const QString& Code) {
-    SetLampRow(TLED, Code);
+    setLampRow(TLED, Code);
 }
 
 void frmMain::StartTimer() {
@@ -68,12 +66,12 @@ void frmMain::StartTimer() {
 
 void frmMain::StopTimer() {
     Timer1->stop();
-    SetPanelText(QStringLiteral("Timer"), QStringLiteral("Timer:"));
+    setPanelText(StatusPanel::Timer, QStringLiteral("Timer:"));
 }
 
 void frmMain::Timer1_Timer() {
-    SetPanelText(QStringLiteral("Timer"),
-                 QStringLiteral("Timer:") + ElapsedText(StartTime.msecsTo(m_now())));
+    setPanelText(StatusPanel::Timer,
+                 QStringLiteral("Timer:") + elapsedText(StartTime.msecsTo(m_now())));
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {

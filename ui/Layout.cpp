@@ -1,7 +1,7 @@
 // The window's controls, built from the designed layout (all in twips).
-#include "app/AppInfo.h"
 #include "serial/MSComm.h"
 #include "ui/Accessibility.h"
+#include "ui/AppInfo.h"
 #include "ui/ErrorReport.h"
 #include "ui/ProgressBar.h"
 #include "ui/Shape.h"
@@ -35,7 +35,7 @@ struct Designed {
 
 // The layout was drawn for a small 8-point sans-serif font; Liberation Sans has
 // the metrics of the fonts the captions were sized for.
-QFont DesignFont(double points, bool bold) {
+QFont designFont(double points, bool bold) {
     QFont font(QStringLiteral("Liberation Sans"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
@@ -45,7 +45,7 @@ QFont DesignFont(double points, bool bold) {
 
 // The fonts the layout gives five controls; the localisation pass at start-up
 // replaces them with the window's.
-QFont LayoutOwnFont(double points) {
+QFont layoutOwnFont(double points) {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
@@ -56,7 +56,7 @@ QFont LayoutOwnFont(double points) {
 // An explicit group per set of options: Qt's automatic exclusivity searches all
 // descendants of the parent, so the window's port options would clear the
 // speed options nested in their frame.
-void Group(QObject* owner, std::initializer_list<QRadioButton*> options) {
+void group(QObject* owner, std::initializer_list<QRadioButton*> options) {
     auto* group = new QButtonGroup(owner);
     for (QRadioButton* option : options) group->addButton(option);
     // Tab enters a group at its selected option; the arrows move inside it.
@@ -73,7 +73,7 @@ void Group(QObject* owner, std::initializer_list<QRadioButton*> options) {
 // The text boxes and the progress bar take their names from the labels on
 // their rows: Qt looks for a buddy label only beside a control, and these lie
 // in a frame.
-void NameFromLabels(frmMain& form) {
+void nameFromLabels(frmMain& form) {
     form.TransText->setAccessibleName(form.Label1->text());
     form.RexText->setAccessibleName(form.Label2->text());
     form.ProgressBar1->setAccessibleName(form.Label3->text());
@@ -90,7 +90,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == m_form && event->type() == QEvent::Show) {
-            NameFromLabels(*m_form);
+            nameFromLabels(*m_form);
             return false;
         }
         if (event->type() != QEvent::KeyPress) return false;
@@ -110,11 +110,11 @@ private:
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent), m_now(&QDateTime::currentDateTime) {
-    Accessibility::InstallFactory();
-    setWindowTitle(QString::fromLatin1(AppTitle));
-    setFont(DesignFont(8.0, false));
-    BuildLayout();
-    ConnectHandlers();
+    Accessibility::installFactory();
+    setWindowTitle(QString::fromLatin1(kAppTitle));
+    setFont(designFont(8.0, false));
+    buildLayout();
+    connectHandlers();
     auto* events = new WindowEvents(this);
     installEventFilter(events);
     for (QPushButton* b : {Connect, Disconnect, Transmition, Receive, Exit})
@@ -123,7 +123,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent), m_now(&QDateTime::currentDa
 
 frmMain::~frmMain() = default;
 
-void frmMain::BuildLayout() {
+void frmMain::buildLayout() {
     const double dpi = Twips::dpi(this);
     QList<Designed> tabbed;
 
@@ -173,7 +173,7 @@ void frmMain::BuildLayout() {
     Frame1 = frame(this, "Frame1", "COM port", "Com port selection ", {360, 120, 1695, 1815, 8});
     COM1 = option(this, "COM1", "COM1", {720, 480, 1095, 375, 1});
     COM2 = option(this, "COM2", "COM2", {720, 1080, 1215, 615, 2});
-    Group(this, {COM1, COM2});
+    group(this, {COM1, COM2});
     COM1->setChecked(true);  // after grouping, or the group's keyboard focus misses it
 
     Frame2 = frame(this, "Frame2", "Baoud rate", "Comport baoud rate setting",
@@ -181,18 +181,17 @@ void frmMain::BuildLayout() {
     BaoudRate4800 = option(Frame2, "BaoudRate4800", "4800", {360, 360, 1215, 375, 10});
     BaoudRate9600 = option(Frame2, "BaoudRate9600", "9600", {360, 720, 1335, 495, 11});
     BaoudRate144000 = option(Frame2, "BaoudRate144000", "14400", {360, 1200, 975, 375, 12});
-    Group(this, {BaoudRate4800, BaoudRate9600, BaoudRate144000});
+    group(this, {BaoudRate4800, BaoudRate9600, BaoudRate144000});
     BaoudRate9600->setChecked(true);
 
     Frame3 = frame(this, "Frame3", "Communication status", "Com port connection status",
                    {4080, 120, 1935, 1815, 13});
     ConnectState = lamp(Frame3, "ConnectState", {720, 360, 375, 255, -1});
-    ConnectState->setFillColor(QColor(255, 0, 0));
+    ConnectState->setFillColor(Lamp::kRed);
     ConnectState->setAccessibleName(QStringLiteral("Connection"));
-    ConnectState->setStateWords(
-        {{QColor(0, 0, 0), QStringLiteral("not connected")},
-         {QColor(0, 255, 0), QStringLiteral("connected")},
-         {QColor(255, 0, 0), QStringLiteral("port could not be opened again")}});
+    ConnectState->setStateWords({{Lamp::kBlack, QStringLiteral("not connected")},
+                                 {Lamp::kGreen, QStringLiteral("connected")},
+                                 {Lamp::kRed, QStringLiteral("port could not be opened again")}});
     Connect = button(Frame3, "Connect", "Connect", "Connected COM port", {360, 840, 1095, 375, 14});
     Disconnect = button(Frame3, "Disconnect", "Disconnect", "Disconnected COM port",
                         {360, 1320, 1095, 375, 22});
@@ -236,8 +235,8 @@ void frmMain::BuildLayout() {
                     .arg(k);
             if (k == 0 || k == 7) name += QStringLiteral(" (%1)").arg(QLatin1String(b.caption));
             lamps[k]->setAccessibleName(name);
-            lamps[k]->setStateWords({{QColor(0, 0, 0), QStringLiteral("dark")},
-                                     {QColor(255, 0, 0), QStringLiteral("lit")}});
+            lamps[k]->setStateWords(
+                {{Lamp::kBlack, QStringLiteral("dark")}, {Lamp::kRed, QStringLiteral("lit")}});
         }
     };
 
@@ -250,11 +249,11 @@ void frmMain::BuildLayout() {
     Label2 = label(Frame4, "Label2", "Receive string :", {240, 960, 1335, 375, 18});
     Label3 = label(Frame4, "Label3", "Process progress :", {240, 1560, 1335, 375, 19});
     TransText = textBox("TransText", {2160, 3720, 2175, 375, 3});
-    TransText->setFont(LayoutOwnFont(13.5));
+    TransText->setFont(layoutOwnFont(13.5));
     Transmition = button(this, "Transmition", "Transmission", "Transmition from PC to MCU",
                          {4680, 3720, 1095, 375, 5});
     RexText = textBox("RexText", {2160, 4320, 2175, 375, 4});
-    RexText->setFont(LayoutOwnFont(12.0));
+    RexText->setFont(layoutOwnFont(12.0));
     Label1->setBuddy(TransText);
     Label2->setBuddy(RexText);
     Receive =
@@ -263,24 +262,24 @@ void frmMain::BuildLayout() {
         place(new ProgressBar(this), "ProgressBar1", "ProgressBar", {2160, 5040, 2175, 255, 7});
     ProgressBar1->setToolTip(QStringLiteral("Communication progress"));
     Label3->setBuddy(ProgressBar1);
-    NameFromLabels(*this);
+    nameFromLabels(*this);
     Exit = button(this, "Exit", "Exit", "Quit this program", {4680, 4920, 1095, 375, 15});
 
     LEDState = frame(this, "LEDState", "Receive LED Status", "", {360, 5640, 5655, 1215, 23});
     bitRow(LEDState, true, LED, LEDLabel);
 
     Message = frame(this, "Message", "Message list", "", {360, 6960, 5655, 1215, 20});
-    Message->setFont(LayoutOwnFont(8.25));
+    Message->setFont(layoutOwnFont(8.25));
     MessageText = label(Message, "MessageText", "", {240, 360, 5175, 615, 21});
-    MessageText->setFont(LayoutOwnFont(13.5));
+    MessageText->setFont(layoutOwnFont(13.5));
 
     sbStatusBar = place(new StatusBar(this), "sbStatusBar", "StatusBar", {0, 8385, 6930, 270, 0});
-    sbStatusBar->setFont(LayoutOwnFont(8.25));
-    sbStatusBar->addPanel(QStringLiteral("Status"), QStringLiteral("Status:"),
+    sbStatusBar->setFont(layoutOwnFont(8.25));
+    sbStatusBar->addPanel(panelKey(StatusPanel::Status), QStringLiteral("Status:"),
                           QStringLiteral("Communication status"), Twips::toPixels(1440, dpi));
-    sbStatusBar->addPanel(QStringLiteral("Settings"), QStringLiteral("Settings:"),
+    sbStatusBar->addPanel(panelKey(StatusPanel::Settings), QStringLiteral("Settings:"),
                           QStringLiteral("Com port settings"), Twips::toPixels(3440, dpi));
-    sbStatusBar->addPanel(QStringLiteral("Timer"), QStringLiteral("Timer:"),
+    sbStatusBar->addPanel(panelKey(StatusPanel::Timer), QStringLiteral("Timer:"),
                           QStringLiteral("Communication timer"), Twips::toPixels(1840, dpi));
 
     Timer1 = new QTimer(this);
@@ -319,10 +318,10 @@ void frmMain::BuildLayout() {
     resize(Twips::toPixels(6930, dpi), Twips::toPixels(8655, dpi));
 }
 
-void frmMain::ConnectHandlers() {
+void frmMain::connectHandlers() {
     auto on = [this](QAbstractButton* b, void (frmMain::*handler)()) {
         connect(b, &QAbstractButton::clicked, this,
-                ErrorReport::Guarded(this, [this, handler] { (this->*handler)(); }));
+                ErrorReport::guarded(this, [this, handler] { (this->*handler)(); }));
     };
     on(COM1, &frmMain::COM1_Click);
     on(COM2, &frmMain::COM2_Click);
@@ -334,9 +333,9 @@ void frmMain::ConnectHandlers() {
     on(Transmition, &frmMain::Transmition_Click);
     on(Receive, &frmMain::Receive_Click);
     on(Exit, &frmMain::Exit_Click);
-    connect(Timer1, &QTimer::timeout, this, ErrorReport::Guarded(this, [this] { Timer1_Timer(); }));
+    connect(Timer1, &QTimer::timeout, this, ErrorReport::guarded(this, [this] { Timer1_Timer(); }));
 }
 
-QList<QObject*> frmMain::Controls() const {
+QList<QObject*> frmMain::controls() const {
     return m_controls;
 }

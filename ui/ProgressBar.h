@@ -8,7 +8,7 @@ class ProgressBar : public QProgressBar {
     Q_OBJECT
 public:
     explicit ProgressBar(QWidget* parent = nullptr);
-    float Value() const { return m_value; }
+    float fraction() const { return m_value; }
     // Not setValue: that would hide QProgressBar::setValue(int), which
     // counts tenths.
     void setFraction(float value);

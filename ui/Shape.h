@@ -5,6 +5,14 @@
 #include <QString>
 #include <QWidget>
 
+// The lamp colours: a lit bit red, a dark one black; the connection lamp
+// black, green or red.
+namespace Lamp {
+inline const QColor kBlack(0, 0, 0);
+inline const QColor kRed(255, 0, 0);
+inline const QColor kGreen(0, 255, 0);
+}  // namespace Lamp
+
 // A circle shape: diameter min(width, height), centred, solid fill, thin outline.
 class Shape : public QWidget {
     Q_OBJECT

@@ -5,6 +5,18 @@
 
 #include <stdexcept>
 
+QString panelKey(StatusPanel panel) {
+    switch (panel) {
+        case StatusPanel::Status:
+            return QStringLiteral("Status");
+        case StatusPanel::Settings:
+            return QStringLiteral("Settings");
+        case StatusPanel::Timer:
+            break;
+    }
+    return QStringLiteral("Timer");
+}
+
 StatusBar::StatusBar(QWidget* parent) : QFrame(parent) {
     // Opaque: what lies under the bar in a short window must not show through.
     setAutoFillBackground(true);
@@ -30,7 +42,7 @@ void StatusBar::addPanel(const QString& key, const QString& text, const QString&
 }
 
 QLabel* StatusBar::panel(const QString& key) const {
-    for (const Panel& p : m_panels)
+    for (const Entry& p : m_panels)
         if (p.key == key) return p.label;
     throw std::invalid_argument("no status bar panel keyed " + key.toStdString());
 }

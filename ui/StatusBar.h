@@ -6,6 +6,11 @@
 
 class QLabel;
 
+// The window's three panels. Callers name a panel by this enum, so a mistyped
+// key does not compile; panelKey gives the key the bar files it under.
+enum class StatusPanel { Status, Settings, Timer };
+QString panelKey(StatusPanel panel);
+
 // A status bar of text panels, addressed by key, laid out left to right at
 // fixed widths. Panel text is plain: whatever it holds is drawn as written.
 class StatusBar : public QFrame {
@@ -19,9 +24,9 @@ public:
     QLabel* panel(const QString& key) const;
 
 private:
-    struct Panel {
+    struct Entry {
         QString key;
         QLabel* label;
     };
-    QList<Panel> m_panels;
+    QList<Entry> m_panels;
 };

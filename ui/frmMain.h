@@ -18,6 +18,7 @@ class QTimer;
 class MSComm;
 class Shape;
 class StatusBar;
+enum class StatusPanel;
 class ProgressBar;
 
 // The program's one window. Handlers and operations carry the names the
@@ -58,11 +59,11 @@ public:
     void Timer1_Timer();
 
     // Indicator reads, for the status bar owner and tests.
-    QString PanelText(const QString& key) const;
-    QRgb LampColor(const QString& lampName) const;
+    QString panelText(StatusPanel panel) const;
+    QRgb lampColor(const QString& lampName) const;
 
     // Every control in creation order, as the localisation pass walks them.
-    QList<QObject*> Controls() const;
+    QList<QObject*> controls() const;
 
     // The clock the connection timer reads; tests replace it.
     using Clock = std::function<QDateTime()>;
@@ -110,18 +111,18 @@ protected:
 private:
     friend struct frmMainProbe;  // tests reach the private indicator operations
 
-    void BuildLayout();
-    void ConnectHandlers();
+    void buildLayout();
+    void connectHandlers();
     void ShowMessage(const QString& text);
-    void SetPanelText(const QString& key, const QString& text);
+    void setPanelText(StatusPanel panel, const QString& text);
     void StartTimer();
     void StopTimer();
-    void SetLampRow(const std::array<Shape*, 8>& row, const QString& Code);
-    void SelectPort(short port);
-    void SetLineSettings(const QString& settings);
-    void RestorePlacement();
-    void SavePlacement();
-    void FitOuterSize();
+    void setLampRow(const std::array<Shape*, 8>& row, const QString& Code);
+    void selectPort(short port);
+    void setLineSettings(const QString& settings);
+    void restorePlacement();
+    void savePlacement();
+    void fitOuterSize();
 
     QDateTime StartTime;
     Clock m_now;

@@ -1,5 +1,7 @@
 #include "support/PtyBoard.h"
 
+#include "support/TestEnv.h"
+
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -104,4 +106,8 @@ bool PtyBoard::waitSlaveHas(int n, int timeoutMs) const {
 void PtyBoard::hangUp() {
     if (m_master >= 0) ::close(m_master);
     m_master = -1;
+}
+
+PluggedBoard::PluggedBoard(int port) {
+    TestEnv::setPortDevice(port, slavePath());
 }

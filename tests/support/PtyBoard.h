@@ -37,3 +37,9 @@ private:
     int m_slaveKeep = -1;  // held open so the pair lives until the program opens it
     QString m_slavePath;
 };
+
+// A board plugged into a port: COM<port>'s device is this pseudo-terminal.
+class PluggedBoard : public PtyBoard {
+public:
+    explicit PluggedBoard(int port = 1);
+};

@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 
-int WindowChecks::InkWidth(QWidget* w) {
+int WindowChecks::inkWidth(QWidget* w) {
     const QImage img = w->grab().toImage();
     int first = -1, last = -1;
     for (int x = 0; x < img.width(); ++x)
@@ -24,7 +24,7 @@ int WindowChecks::InkWidth(QWidget* w) {
     return first < 0 ? 0 : last - first + 1;
 }
 
-bool WindowChecks::ClickKeepsRunning(QAbstractButton* button) {
+bool WindowChecks::clickKeepsRunning(QAbstractButton* button) {
     QEventLoop loop;
     QTimer::singleShot(0, &loop, [&] {
         button->click();
@@ -33,13 +33,13 @@ bool WindowChecks::ClickKeepsRunning(QAbstractButton* button) {
     return loop.exec() == 0;
 }
 
-std::unique_ptr<frmMain> WindowChecks::StartWindow() {
+std::unique_ptr<frmMain> WindowChecks::startWindow() {
     auto form = std::make_unique<frmMain>();
     form->Form_Load();
     return form;
 }
 
-bool WindowChecks::ShowAndConnect(frmMain& form) {
+bool WindowChecks::showAndConnect(frmMain& form) {
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) return false;
     form.Connect->click();

@@ -6,14 +6,14 @@
 class ResumeNext {
 public:
     template <class Step>
-    void Try(Step&& step) {
+    void attempt(Step&& step) {
         try {
             step();
         } catch (...) {
             m_failed = true;
         }
     }
-    bool Failed() const { return m_failed; }
+    bool failed() const { return m_failed; }
 
 private:
     bool m_failed = false;

@@ -2,4 +2,4 @@
 
 // The application's title: the window caption and the name the per-user
 // store files the placement under.
-inline constexpr char AppTitle[] = "Velmora";
+inline constexpr char kAppTitle[] = "Velmora";
