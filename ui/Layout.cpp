@@ -46,6 +46,12 @@ QFont designFont(double points, bool bold) {
 // The fonts the layout gives five controls; the localisation pass at start-up
 // replaces them with the window's.
 QFont layoutOwnFont(double points) {
+    // Linux has no MS Sans Serif; without a substitute every lookup of it
+    // falls through to fontconfig's slow fallback search at start-up.
+    static const bool substituted = (QFont::insertSubstitution(QStringLiteral("MS Sans Serif"),
+                                                               QStringLiteral("Liberation Sans")),
+                                     true);
+    Q_UNUSED(substituted);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
