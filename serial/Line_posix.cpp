@@ -175,6 +175,9 @@ Line::Refusal Line::open(const QString& path, const LineSettings& settings, QStr
         if (why) *why = text;
         return r;
     };
+    // Refused on open (EBUSY) or, for root, after it (TIOCGEXCL): one reason.
+    const QString exclusiveBusy =
+        QStringLiteral("busy: another program set its exclusive-use flag");
     const QByteArray native = QFile::encodeName(path);
     if (native.isEmpty()) return refuse(Refusal::Absent, QStringLiteral("no device named"));
 
@@ -197,8 +200,7 @@ Line::Refusal Line::open(const QString& path, const LineSettings& settings, QStr
         const int e = errno;
         switch (e) {
             case EBUSY:
-                return refuse(Refusal::Busy,
-                              QStringLiteral("busy: another program set its exclusive-use flag"));
+                return refuse(Refusal::Busy, exclusiveBusy);
             case EACCES:
             case EPERM:
                 return refuse(Refusal::NoPermission,
@@ -221,8 +223,7 @@ Line::Refusal Line::open(const QString& path, const LineSettings& settings, QStr
     int exclusive = 0;
     if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) {
         ::close(fd);
-        return refuse(Refusal::Busy,
-                      QStringLiteral("busy: another program set its exclusive-use flag"));
+        return refuse(Refusal::Busy, exclusiveBusy);
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
